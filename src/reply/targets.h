@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+
+namespace moxel {
+
+// Copies the current text of the view under `key` (or `fallback` when none is
+// registered) and confirms it.
+class DraftCopyTarget final : public QObject
+{
+    Q_OBJECT
+public:
+    DraftCopyTarget(const QString &key, const QString &fallback, const QString &label);
+    const QString key, fallback, label;
+    void doCopy();
+};
+
+// Shows and hides a collapsible section and swaps its button's title.
+class ToggleTarget final : public QObject
+{
+    Q_OBJECT
+public:
+    ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeView,
+                 const QString &closedTitle, const QString &openTitle);
+    const QPointer<QPushButton> btn;
+    const QPointer<QWidget> openView;
+    const QPointer<QWidget> closeView;
+    const QString closedTitle, openTitle;
+    void toggle();
+};
+
+// Switches the Chinese mirror between read-only and editable.
+class EditCNTarget final : public QObject
+{
+    Q_OBJECT
+public:
+    EditCNTarget(QPlainTextEdit *tv, QPushButton *btn);
+    const QPointer<QPlainTextEdit> tv;
+    const QPointer<QPushButton> btn;
+    void toggle();
+};
+
+// Keeps the targets of the current render alive. Emptying releases them with
+// deleteLater: a render may run inside a target's own click or inside the copy
+// confirmation's nested event loop.
+template<typename T>
+class TargetList
+{
+public:
+    void append(T *target) { m_items.append(target); }
+    void clear()
+    {
+        for (const QPointer<T> &t : std::as_const(m_items)) {
+            if (t)
+                t->deleteLater();
+        }
+        m_items.clear();
+    }
+    qsizetype size() const { return m_items.size(); }
+    bool isEmpty() const { return m_items.isEmpty(); }
+    T *at(qsizetype i) const { return m_items.at(i).data(); }
+
+private:
+    QList<QPointer<T>> m_items;
+};
+
+extern TargetList<DraftCopyTarget> copyTargets;
+extern TargetList<ToggleTarget> toggleTargets;
+extern TargetList<EditCNTarget> editTargets;
+
+// Puts `text` on the clipboard as plain text and shows the modal confirmation
+// "已复制" + label; an empty text does nothing at all.
+void copyToPasteboard(const QString &text, const QString &label);
+
+} // namespace moxel

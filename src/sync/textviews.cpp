@@ -1,0 +1,23 @@
+#include "textviews.h"
+
+namespace moxel {
+
+TextViewRegistry TEXT_VIEWS;
+
+QPlainTextEdit *textView(const QString &key)
+{
+    return TEXT_VIEWS.value(key).data();
+}
+
+QString keyOfView(const QObject *view)
+{
+    if (!view)
+        return {};
+    for (auto it = TEXT_VIEWS.cbegin(); it != TEXT_VIEWS.cend(); ++it) {
+        if (it.value().data() == view)
+            return it.key();
+    }
+    return {};
+}
+
+} // namespace moxel

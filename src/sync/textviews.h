@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QHash>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QString>
+
+namespace moxel {
+
+// The text views of the current render that other parts find by key:
+// "d0-text" (the reply draft) and "d0-cn" (its Chinese mirror). Filled by
+// `textBox`, emptied by every render before the content is built; read by the
+// copy target, the sync controller and the self-test. Main thread only.
+using TextViewRegistry = QHash<QString, QPointer<QPlainTextEdit>>;
+extern TextViewRegistry TEXT_VIEWS;
+
+// The registered view under `key`, or null.
+QPlainTextEdit *textView(const QString &key);
+// The key under which this very view is registered, or an empty string.
+QString keyOfView(const QObject *view);
+
+} // namespace moxel

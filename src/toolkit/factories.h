@@ -1,0 +1,87 @@
+#pragma once
+
+#include "palette.h"
+#include "textlabel.h"
+
+#include <QFont>
+#include <QMargins>
+#include <QWidget>
+
+class QBoxLayout;
+class QPushButton;
+
+namespace moxel {
+
+// The system font at `size` points; `mono` wins over `bold` and is regular weight.
+QFont font(double size, bool bold = false, bool mono = false);
+
+// A selectable, wrapping label with no line limit whose width comes from the
+// surrounding layout.
+TextLabel *wrapLabel(const QString &text, double size = 12.5, const QColor &color = INK2,
+                     bool bold = false, bool mono = false);
+
+// A one-line label in the regular system font, cut at the tail with an ellipsis
+// when its space is short; it gives way to its neighbours.
+TextLabel *oneLine(const QString &text, double size = 10.5, const QColor &color = INK2);
+
+// A stack view: a plain widget whose box layout arranges its children along one
+// axis with fixed spacing and edge insets. Children appended with `append` keep
+// their natural size across the axis and sit at `crossAlignment`.
+class Stack final : public QWidget
+{
+    Q_OBJECT
+public:
+    Stack(Qt::Orientation orientation, int spacing, Qt::Alignment crossAlignment,
+          const QMargins &insets = {}, QWidget *parent = nullptr);
+
+    void append(QWidget *view, int stretchFactor = 0);
+    QBoxLayout *box() const { return m_box; }
+    Qt::Orientation orientation() const { return m_orientation; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QBoxLayout *m_box;
+    Qt::Orientation m_orientation;
+    Qt::Alignment m_cross;
+};
+
+Stack *vstack(int spacing, const QMargins &insets = {});
+Stack *hstack(int spacing, Qt::Alignment crossAlignment = Qt::AlignTop);
+
+// Appends `view` to a vertical stack so that it starts at the stack's leading
+// content edge and is exactly 2 * insetX narrower than the stack.
+void stretch(Stack *stack, QWidget *view, double insetX = 14);
+
+// A small filled rounded rectangle: the accent bar of a card title, the dot of
+// a thinking node.
+QWidget *swatch(const QColor &color, QSize size, double radius);
+
+// The heading row of a card: an accent bar, then the title in bold INK3.
+QWidget *cardTitle(const QString &title);
+
+// The white, bordered, rounded card every section sits in: title row (when the
+// title is not empty) above the content, insets 7/10/8/10, spacing 4. A stack
+// it is laid on draws its soft shadow.
+class Card final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Card(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+QWidget *card(const QString &title, QWidget *content);
+
+// Buttons. A title is always shown literally: '&' is never a mnemonic.
+// Inline: a flat, small button in a 10-point font with a tinted title (section toggles).
+QPushButton *inlineButton(const QString &title, const QColor &tint = INK3);
+// Rounded: a small push button, optionally tinted (copy, edit).
+QPushButton *roundedButton(const QString &title, const QColor &tint = QColor());
+// Sets a button's title without letting '&' turn into a mnemonic.
+void setButtonTitle(QPushButton *button, const QString &title);
+
+} // namespace moxel

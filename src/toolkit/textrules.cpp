@@ -1,0 +1,58 @@
+#include "textrules.h"
+
+#include <QByteArray>
+#include <QTextBoundaryFinder>
+
+#include <cstdio>
+
+namespace moxel {
+
+qsizetype graphemeCount(QStringView text)
+{
+    if (text.isEmpty())
+        return 0;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+QString graphemePrefix(QStringView text, qsizetype count)
+{
+    if (count <= 0)
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next == -1)
+            return text.toString();
+        end = next;
+    }
+    return text.first(end).toString();
+}
+
+bool hasLongUnbrokenRun(QStringView text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return false;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+    qsizetype last = 0;
+    for (qsizetype pos = finder.toNextBoundary(); pos != -1; pos = finder.toNextBoundary()) {
+        if (pos - last > limit)
+            return true;
+        last = pos;
+    }
+    return text.size() - last > limit;
+}
+
+void printLine(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace moxel
