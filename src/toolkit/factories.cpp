@@ -1,0 +1,235 @@
+#include "factories.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cmath>
+
+namespace moxel {
+
+namespace {
+
+// Sizes are given in points of a 72-dpi design; Qt fonts are sized in points
+// of the screen's logical dpi, so a size of s becomes s device-independent pixels.
+double pointsToQtPoints(double size)
+{
+    double dpi = 96.0;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        dpi = screen->logicalDotsPerInchY();
+    if (!(dpi > 0))
+        dpi = 96.0;
+    return size * 72.0 / dpi;
+}
+
+const QColor ShadowColor{38, 50, 110};
+
+class Swatch final : public QWidget
+{
+public:
+    Swatch(const QColor &color, QSize size, double radius)
+        : m_color(color), m_radius(radius)
+    {
+        setFixedSize(size);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(m_color);
+        p.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+    }
+
+private:
+    QColor m_color;
+    double m_radius;
+};
+
+void tintButton(QPushButton *button, const QColor &tint)
+{
+    if (!tint.isValid())
+        return;
+    QPalette pal = button->palette();
+    pal.setColor(QPalette::ButtonText, tint);
+    button->setPalette(pal);
+}
+
+} // namespace
+
+QFont font(double size, bool bold, bool mono)
+{
+    QFont f = mono ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
+    f.setPointSizeF(pointsToQtPoints(size));
+    f.setWeight(bold && !mono ? QFont::Bold : QFont::Normal);
+    return f;
+}
+
+TextLabel *wrapLabel(const QString &text, double size, const QColor &color, bool bold, bool mono)
+{
+    auto *label = new TextLabel(text, TextLabel::Mode::Wrap);
+    label->setFont(font(size, bold, mono));
+    label->setColor(color);
+    label->setSelectable(true);
+    return label;
+}
+
+TextLabel *oneLine(const QString &text, double size, const QColor &color)
+{
+    auto *label = new TextLabel(text, TextLabel::Mode::OneLine);
+    label->setFont(font(size));
+    label->setColor(color);
+    return label;
+}
+
+Stack::Stack(Qt::Orientation orientation, int spacing, Qt::Alignment crossAlignment,
+             const QMargins &insets, QWidget *parent)
+    : QWidget(parent),
+      m_box(new QBoxLayout(orientation == Qt::Vertical ? QBoxLayout::TopToBottom
+                                                       : QBoxLayout::LeftToRight,
+                           this)),
+      m_orientation(orientation), m_cross(crossAlignment)
+{
+    m_box->setSpacing(spacing);
+    m_box->setContentsMargins(insets);
+}
+
+void Stack::append(QWidget *view, int stretchFactor)
+{
+    m_box->addWidget(view, stretchFactor, m_cross);
+}
+
+// Cards laid on a stack cast a soft shadow below them (offset 2, blur about 7,
+// 10% of the shadow colour), drawn here because a widget cannot paint outside
+// its own rectangle.
+void Stack::paintEvent(QPaintEvent *)
+{
+    QPainter p;
+    const QList<Card *> cards = findChildren<Card *>(Qt::FindDirectChildrenOnly);
+    for (Card *c : cards) {
+        if (!c->isVisible())
+            continue;
+        if (!p.isActive()) {
+            p.begin(this);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+        }
+        const QRectF r = QRectF(c->geometry()).translated(0, 2);
+        constexpr int Steps = 4;
+        for (int i = Steps; i >= 1; --i) {
+            const double grow = 3.5 * i / Steps;
+            QColor color = ShadowColor;
+            color.setAlphaF(float(0.1 / Steps));
+            p.setBrush(color);
+            p.drawRoundedRect(r.adjusted(-grow, -grow + 1, grow, grow), 10 + grow, 10 + grow);
+        }
+    }
+}
+
+Stack *vstack(int spacing, const QMargins &insets)
+{
+    return new Stack(Qt::Vertical, spacing, Qt::AlignLeft, insets);
+}
+
+Stack *hstack(int spacing, Qt::Alignment crossAlignment)
+{
+    return new Stack(Qt::Horizontal, spacing, crossAlignment);
+}
+
+void stretch(Stack *stack, QWidget *view, double insetX)
+{
+    // The view starts at the stack's leading content edge and is 2 * insetX
+    // narrower than the whole stack, so the gap left of the trailing content
+    // edge is what the insets do not already take.
+    const QMargins m = stack->box()->contentsMargins();
+    const int gap = qMax(0, int(std::lround(2 * insetX)) - m.left() - m.right());
+    auto *row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->setContentsMargins(0, 0, gap, 0);
+    row->addWidget(view);
+    stack->box()->addLayout(row);
+}
+
+QWidget *swatch(const QColor &color, QSize size, double radius)
+{
+    return new Swatch(color, size, radius);
+}
+
+QWidget *cardTitle(const QString &title)
+{
+    Stack *row = hstack(7, Qt::AlignVCenter);
+    row->append(swatch(withAlpha(ACCENT, 0.75), QSize(3, 12), 1.5));
+    TextLabel *text = oneLine(title, 11.5, INK3);
+    text->setFont(font(11.5, true));
+    row->append(text, 1);
+    return row;
+}
+
+Card::Card(QWidget *parent) : QWidget(parent)
+{
+    auto *box = new QVBoxLayout(this);
+    box->setSpacing(4);
+    box->setContentsMargins(10, 7, 10, 8);
+}
+
+void Card::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(CARD_LINE, 1));
+    p.setBrush(CARD);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+}
+
+QWidget *card(const QString &title, QWidget *content)
+{
+    auto *outer = new Card;
+    auto *box = static_cast<QVBoxLayout *>(outer->layout());
+    if (!title.isEmpty())
+        box->addWidget(cardTitle(title));
+    box->addWidget(content);
+    return outer;
+}
+
+void setButtonTitle(QPushButton *button, const QString &title)
+{
+    QString escaped = title;
+    escaped.replace(u'&', QStringLiteral("&&"));
+    button->setText(escaped);
+    button->setAccessibleName(title);
+}
+
+QPushButton *inlineButton(const QString &title, const QColor &tint)
+{
+    auto *button = new QPushButton;
+    setButtonTitle(button, title);
+    button->setFlat(true);
+    button->setFont(font(10));
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::TabFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    tintButton(button, tint);
+    return button;
+}
+
+QPushButton *roundedButton(const QString &title, const QColor &tint)
+{
+    auto *button = new QPushButton;
+    setButtonTitle(button, title);
+    button->setFont(font(10));
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::TabFocus);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    tintButton(button, tint);
+    return button;
+}
+
+} // namespace moxel

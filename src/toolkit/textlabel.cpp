@@ -1,0 +1,449 @@
+#include "textlabel.h"
+#include "textrules.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTextLayout>
+
+#include <cmath>
+
+namespace moxel {
+
+namespace {
+
+constexpr QChar LineSeparator{0x2028};
+constexpr QChar Ellipsis{0x2026};
+
+// Screen readers and automation read the whole text, not the elided lines.
+class TextLabelAccessible final : public QAccessibleWidget
+{
+public:
+    explicit TextLabelAccessible(TextLabel *label)
+        : QAccessibleWidget(label, QAccessible::StaticText)
+    {
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        auto *label = static_cast<TextLabel *>(widget());
+        if (t == QAccessible::Name)
+            return label->accessibleName().isEmpty() ? label->text() : label->accessibleName();
+        if (t == QAccessible::Value)
+            return label->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("moxel::TextLabel") && object && object->isWidgetType())
+        return new TextLabelAccessible(static_cast<TextLabel *>(object));
+    return nullptr;
+}
+
+// The layout sees line breaks as line separators. A CR LF pair keeps its two
+// positions (the CR becomes a zero-width space) so that positions in the
+// layout are positions in the text.
+QString displayText(const QString &text)
+{
+    QString out = text.left(TextLabel::DisplayCap);
+    const qsizetype n = out.size();
+    QChar *d = out.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (d[i] == u'\r')
+            d[i] = (i + 1 < n && d[i + 1] == u'\n') ? QChar(0x200B) : LineSeparator;
+        else if (d[i] == u'\n' || d[i] == QChar(QChar::ParagraphSeparator))
+            d[i] = LineSeparator;
+    }
+    if (text.size() > TextLabel::DisplayCap)
+        out.append(Ellipsis);
+    return out;
+}
+
+} // namespace
+
+struct TextLabel::Laid
+{
+    int width = -1;
+    QTextLayout layout;
+    int lines = 0;     // lines drawn by `layout`
+    QString elided;    // the last line, when it is cut with an ellipsis
+    qreal elidedY = 0; // its top
+    int height = 0;
+};
+
+TextLabel::TextLabel(const QString &text, Mode mode, QWidget *parent)
+    : QWidget(parent), m_color(palette().color(QPalette::WindowText)), m_mode(mode)
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled)
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(mode == Mode::Wrap);
+    if (mode == Mode::OneLine)
+        policy.setVerticalPolicy(QSizePolicy::Fixed);
+    setSizePolicy(policy);
+    setText(text);
+}
+
+TextLabel::~TextLabel() = default;
+
+void TextLabel::setText(const QString &text)
+{
+    if (text == m_text && !m_display.isNull())
+        return;
+    m_text = text;
+    m_display = displayText(text);
+    m_breakAnywhere = hasLongUnbrokenRun(m_display);
+    m_anchor = m_cursor = -1;
+    invalidate();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void TextLabel::setColor(const QColor &color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    update();
+}
+
+void TextLabel::setMaxLines(int lines)
+{
+    m_maxLines = qMax(0, lines);
+    invalidate();
+}
+
+void TextLabel::setSelectable(bool on)
+{
+    m_selectable = on;
+    setFocusPolicy(on ? Qt::ClickFocus : Qt::NoFocus);
+    setCursor(on ? Qt::IBeamCursor : Qt::ArrowCursor);
+    if (!on)
+        m_anchor = m_cursor = -1;
+    update();
+}
+
+void TextLabel::invalidate()
+{
+    m_laid.reset();
+    m_hfwWidth = -1;
+    m_hint = QSize();
+    updateGeometry();
+    update();
+}
+
+const TextLabel::Laid &TextLabel::laidOut(int width) const
+{
+    width = qMax(1, width);
+    if (m_laid && m_laid->width == width)
+        return *m_laid;
+    auto laid = std::make_unique<Laid>();
+    laid->width = width;
+    const QFontMetricsF fm(font());
+    if (m_mode == Mode::OneLine) {
+        QString flat = m_display;
+        flat.replace(LineSeparator, u' ');
+        // Eliding shapes the whole string; a line can never show more than a
+        // few characters per pixel, so the rest need not be shaped.
+        const qsizetype keep = qsizetype(width) * 2 + 64;
+        const bool cut = flat.size() > keep;
+        if (cut)
+            flat = flat.left(keep) + Ellipsis;
+        QString shown = fm.elidedText(flat, Qt::ElideRight, width);
+        laid->layout.setText(shown);
+        laid->layout.setFont(font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::NoWrap);
+        laid->layout.setTextOption(option);
+        laid->layout.beginLayout();
+        QTextLine line = laid->layout.createLine();
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, 0));
+        laid->layout.endLayout();
+        laid->lines = 1;
+        laid->height = int(std::ceil(fm.height()));
+        laid->elided = shown != flat || cut ? shown : QString();
+        m_laid = std::move(laid);
+        return *m_laid;
+    }
+
+    laid->layout.setText(m_display);
+    laid->layout.setFont(font());
+    QTextOption option;
+    option.setWrapMode(m_breakAnywhere ? QTextOption::WrapAnywhere
+                                       : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    laid->layout.setTextOption(option);
+    laid->layout.setCacheEnabled(true);
+    laid->layout.beginLayout();
+    qreal y = 0;
+    int count = 0;
+    bool more = false;
+    for (;;) {
+        QTextLine line = laid->layout.createLine();
+        if (!line.isValid())
+            break;
+        if (m_maxLines > 0 && count == m_maxLines) {
+            more = true;
+            break;
+        }
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+        ++count;
+    }
+    laid->layout.endLayout();
+    laid->lines = count;
+    if (more && count > 0) {
+        // The last visible line shows what is left, cut with an ellipsis.
+        const QTextLine last = laid->layout.lineAt(count - 1);
+        QString rest = m_display.mid(last.textStart(), qsizetype(width) * 2 + 64);
+        rest.replace(LineSeparator, u' ');
+        laid->elided = fm.elidedText(rest + Ellipsis, Qt::ElideRight, width);
+        laid->elidedY = last.y();
+        laid->lines = count - 1;
+    }
+    laid->height = int(std::ceil(y));
+    if (count == 0)
+        laid->height = int(std::ceil(fm.height()));
+    m_laid = std::move(laid);
+    return *m_laid;
+}
+
+int TextLabel::heightForWidth(int width) const
+{
+    if (m_mode == Mode::OneLine)
+        return sizeHint().height();
+    if (width == m_hfwWidth)
+        return m_hfwHeight;
+    const int h = laidOut(width).height;
+    m_hfwWidth = width;
+    m_hfwHeight = h;
+    return h;
+}
+
+QSize TextLabel::sizeHint() const
+{
+    if (m_hint.isValid())
+        return m_hint;
+    const QFontMetricsF fm(font());
+    const int lineHeight = int(std::ceil(fm.height()));
+    // The natural width of the longest line, bounded: the surrounding layout
+    // gives the label its real width and the label wraps inside it.
+    int natural = 0;
+    const auto lines = QStringView(m_display).left(4096).split(LineSeparator);
+    for (const QStringView line : lines)
+        natural = qMax(natural, int(std::ceil(fm.horizontalAdvance(line.toString()))));
+    natural = qMin(natural + 1, 2000);
+    if (m_mode == Mode::OneLine)
+        m_hint = QSize(natural, lineHeight);
+    else
+        m_hint = QSize(natural, heightForWidth(qMax(1, natural)));
+    return m_hint;
+}
+
+QSize TextLabel::minimumSizeHint() const
+{
+    const QFontMetricsF fm(font());
+    const int lineHeight = int(std::ceil(fm.height()));
+    return QSize(0, m_mode == Mode::OneLine ? lineHeight : 0);
+}
+
+QStringList TextLabel::visibleLines() const
+{
+    const Laid &laid = laidOut(width());
+    QStringList out;
+    for (int i = 0; i < laid.lines; ++i) {
+        const QTextLine line = laid.layout.lineAt(i);
+        QString s = laid.layout.text().mid(line.textStart(), line.textLength());
+        s.remove(LineSeparator);
+        s.remove(QChar(0x200B));
+        out.append(s);
+    }
+    if (!laid.elided.isEmpty()) {
+        if (m_mode == Mode::OneLine)
+            out = QStringList{laid.elided};
+        else
+            out.append(laid.elided);
+    }
+    return out;
+}
+
+bool TextLabel::isElided() const
+{
+    return !laidOut(width()).elided.isEmpty();
+}
+
+QString TextLabel::selectedText() const
+{
+    if (m_anchor < 0 || m_cursor < 0 || m_anchor == m_cursor)
+        return {};
+    const int from = qMin(m_anchor, m_cursor);
+    const int to = qMax(m_anchor, m_cursor);
+    return m_text.mid(from, to - from);
+}
+
+void TextLabel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setPen(m_color);
+    p.setFont(font());
+    const Laid &laid = laidOut(width());
+    QList<QTextLayout::FormatRange> selections;
+    const bool selectionInLayout = m_mode == Mode::Wrap;
+    if (selectionInLayout && m_anchor >= 0 && m_cursor >= 0 && m_anchor != m_cursor) {
+        QTextLayout::FormatRange range;
+        range.start = qMin(m_anchor, m_cursor);
+        range.length = qAbs(m_cursor - m_anchor);
+        range.format.setBackground(palette().brush(QPalette::Highlight));
+        range.format.setForeground(palette().brush(QPalette::HighlightedText));
+        selections.append(range);
+    }
+    for (int i = 0; i < laid.lines; ++i)
+        laid.layout.lineAt(i).draw(&p, QPointF(0, 0));
+    if (!selections.isEmpty()) {
+        // Draw the selection over the plain lines, one visible line at a time.
+        for (int i = 0; i < laid.lines; ++i) {
+            const QTextLine line = laid.layout.lineAt(i);
+            const int start = qMax(selections[0].start, line.textStart());
+            const int end = qMin(selections[0].start + selections[0].length,
+                                 line.textStart() + line.textLength());
+            if (start >= end)
+                continue;
+            const qreal x1 = line.cursorToX(start);
+            const qreal x2 = line.cursorToX(end);
+            const QRectF r(qMin(x1, x2), line.y(), qAbs(x2 - x1), line.height());
+            p.fillRect(r, palette().brush(QPalette::Highlight));
+            p.save();
+            p.setClipRect(r);
+            p.setPen(palette().color(QPalette::HighlightedText));
+            line.draw(&p, QPointF(0, 0));
+            p.restore();
+        }
+    }
+    if (!laid.elided.isEmpty() && m_mode == Mode::Wrap) {
+        const QFontMetricsF fm(font());
+        p.drawText(QPointF(0, laid.elidedY + fm.ascent()), laid.elided);
+    }
+}
+
+void TextLabel::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        invalidate();
+    QWidget::changeEvent(event);
+}
+
+int TextLabel::positionAt(const QPoint &point) const
+{
+    const Laid &laid = laidOut(width());
+    if (m_mode != Mode::Wrap || laid.lines == 0)
+        return -1;
+    for (int i = 0; i < laid.lines; ++i) {
+        const QTextLine line = laid.layout.lineAt(i);
+        if (point.y() < line.y() + line.height() || i == laid.lines - 1)
+            return line.xToCursor(point.x());
+    }
+    return -1;
+}
+
+void TextLabel::mousePressEvent(QMouseEvent *event)
+{
+    if (!m_selectable || event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_anchor = m_cursor = positionAt(event->position().toPoint());
+    update();
+}
+
+void TextLabel::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_selectable || !(event->buttons() & Qt::LeftButton) || m_anchor < 0) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    m_cursor = positionAt(event->position().toPoint());
+    update();
+}
+
+void TextLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_selectable && event->button() == Qt::LeftButton && !selectedText().isEmpty()) {
+        if (QClipboard *cb = QGuiApplication::clipboard(); cb && cb->supportsSelection())
+            cb->setText(selectedText(), QClipboard::Selection);
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void TextLabel::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (!m_selectable) {
+        QWidget::mouseDoubleClickEvent(event);
+        return;
+    }
+    const int pos = positionAt(event->position().toPoint());
+    if (pos < 0)
+        return;
+    const Laid &laid = laidOut(width());
+    const QTextLayout &layout = laid.layout;
+    m_anchor = layout.previousCursorPosition(pos + 1, QTextLayout::SkipWords);
+    m_cursor = layout.nextCursorPosition(pos, QTextLayout::SkipWords);
+    update();
+}
+
+void TextLabel::keyPressEvent(QKeyEvent *event)
+{
+    if (m_selectable && event->matches(QKeySequence::Copy)) {
+        copySelection();
+        return;
+    }
+    if (m_selectable && event->matches(QKeySequence::SelectAll)) {
+        m_anchor = 0;
+        m_cursor = int(qMin(m_text.size(), DisplayCap));
+        update();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TextLabel::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (!m_selectable) {
+        QWidget::contextMenuEvent(event);
+        return;
+    }
+    QMenu menu(this);
+    QAction *copy = menu.addAction(tr("Copy"));
+    copy->setEnabled(!selectedText().isEmpty());
+    QAction *all = menu.addAction(tr("Select All"));
+    QAction *chosen = menu.exec(event->globalPos());
+    if (chosen == copy) {
+        copySelection();
+    } else if (chosen == all) {
+        m_anchor = 0;
+        m_cursor = int(qMin(m_text.size(), DisplayCap));
+        update();
+    }
+}
+
+void TextLabel::copySelection() const
+{
+    const QString s = selectedText();
+    if (!s.isEmpty())
+        QGuiApplication::clipboard()->setText(s, QClipboard::Clipboard);
+}
+
+} // namespace moxel
