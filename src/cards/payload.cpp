@@ -2,6 +2,8 @@
 
 #include <QJsonArray>
 
+#include <cmath>
+
 namespace moxel {
 
 QString str(const QJsonObject &object, QStringView key)
@@ -28,7 +30,8 @@ QStringList list(const QJsonObject &object, QStringView key)
 
 std::optional<qint64> integerValue(const QJsonValue &value)
 {
-    if (!value.isDouble())
+    // Qt 6.4 turns NaN into the smallest 64-bit integer instead of failing.
+    if (!value.isDouble() || std::isnan(value.toDouble()))
         return std::nullopt;
     // QJsonValue keeps whole numbers that fit in 64 bits exactly and converts a
     // double only when it is whole and in range; any other value comes back as
