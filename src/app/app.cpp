@@ -1,0 +1,98 @@
+#include "app.h"
+#include "inputreader.h"
+#include "lines.h"
+#include "options.h"
+#include "selftest.h"
+
+#include "popup.h"
+#include "synccontroller.h"
+#include "targets.h"
+#include "textviews.h"
+
+#include <QApplication>
+#include <QByteArray>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace moxel {
+
+#ifdef Q_OS_MACOS
+void makeAccessoryApplication();
+#endif
+
+namespace {
+
+[[noreturn]] void badFirstLine()
+{
+    std::fputs("moxel-popup: 第一行不是合法 JSON\n", stderr);
+    std::fflush(stderr);
+    std::exit(2);
+}
+
+// Qt cannot place or raise a window of its own under Wayland; XWayland can.
+void preferX11OnWayland()
+{
+#if defined(Q_OS_LINUX)
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+#endif
+}
+
+} // namespace
+
+int run(int argc, char *argv[])
+{
+    // A reader that has gone away must not kill us while we print diagnostics.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QList<QByteArray> args;
+    for (int i = 0; i < argc; ++i)
+        args.append(QByteArray(argv[i]));
+    const Options options = parseOptions(args);
+
+    // The first line decides whether there is a window at all, so it is read
+    // before the application connects to the display.
+    auto lines = std::make_unique<LineReader>(STDIN_FILENO);
+    QByteArray first;
+    if (lines->next(&first) != LineReader::Result::Line)
+        badFirstLine();
+    const std::optional<QJsonObject> payload = parseFirstLine(first);
+    if (!payload)
+        badFirstLine();
+
+    preferX11OnWayland();
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+#ifdef Q_OS_MACOS
+    makeAccessoryApplication();
+#endif
+
+    SYNC_T0.start();
+    SyncController &sync = SYNC();
+    sync.debug = options.debugMode;
+
+    int status = 0;
+    {
+        Popup popup(PopupOptions{options.fixedPos, options.fixedSize, options.debugMode});
+        popup.render(*payload);
+        if (options.selfTestSync)
+            scheduleSelfTest();
+        InputReader reader(std::move(lines), [&popup](const QJsonObject &p) { popup.render(p); });
+        reader.start();
+        status = QApplication::exec();
+        // Release this render's views and targets before the window goes.
+        copyTargets.clear();
+        toggleTargets.clear();
+        editTargets.clear();
+        TEXT_VIEWS.clear();
+    }
+    return status;
+}
+
+} // namespace moxel

@@ -1,0 +1,70 @@
+#include "inputreader.h"
+#include "lines.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <mutex>
+#include <thread>
+
+namespace moxel {
+
+namespace {
+
+// The reader thread outlives the GUI objects; it reaches them only through
+// this guarded pointer, cleared when the receiver goes away.
+std::mutex receiverMutex;
+QObject *receiver = nullptr;
+
+template<typename F>
+bool post(F &&f)
+{
+    std::lock_guard lock(receiverMutex);
+    if (!receiver)
+        return false;
+    QMetaObject::invokeMethod(receiver, std::forward<F>(f), Qt::QueuedConnection);
+    return true;
+}
+
+} // namespace
+
+InputReader::InputReader(std::unique_ptr<LineReader> lines,
+                         std::function<void(const QJsonObject &)> render)
+    : m_render(std::move(render)), m_lines(std::move(lines))
+{
+}
+
+InputReader::~InputReader()
+{
+    std::lock_guard lock(receiverMutex);
+    if (receiver == this)
+        receiver = nullptr;
+}
+
+void InputReader::start()
+{
+    {
+        std::lock_guard lock(receiverMutex);
+        receiver = this;
+    }
+    // The line reader is handed to the thread for good: the thread may still
+    // be blocked in a read when the process ends.
+    LineReader *lines = m_lines.release();
+    std::thread([lines, this] {
+        QByteArray raw;
+        for (;;) {
+            const LineReader::Result r = lines->next(&raw);
+            if (r == LineReader::Result::End)
+                break;
+            if (r == LineReader::Result::TooLong)
+                continue;
+            if (auto payload = parseLaterLine(raw)) {
+                if (!post([this, p = std::move(*payload)] { m_render(p); }))
+                    return;
+            }
+        }
+        post([] { QCoreApplication::quit(); });
+    }).detach();
+}
+
+} // namespace moxel
