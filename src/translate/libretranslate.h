@@ -1,0 +1,41 @@
+#pragma once
+
+#include "backend.h"
+#include "upstream.h"
+
+#include <QStringList>
+
+class QNetworkAccessManager;
+
+namespace moxel::xlate {
+
+// The code a LibreTranslate server with these target codes knows `to` by:
+// "zh" is "zh-Hans" on servers that list it, "zh-TW" is "zh-Hant" or the
+// older "zt", "en-US" is "en". Unknown or unlisted codes pass unchanged.
+QString libreLanguage(const QString &to, const QStringList &serverCodes);
+
+// POST {url}/translate of a LibreTranslate-compatible server. Its GET
+// /languages is asked once, on the first request, and kept.
+class LibreTranslateBackend final : public Backend
+{
+    Q_OBJECT
+public:
+    LibreTranslateBackend(UpstreamSettings settings, QNetworkAccessManager *network,
+                          QObject *parent = nullptr);
+    QString name() const override { return QStringLiteral("libretranslate"); }
+    BackendCall *translate(const QString &text, const QString &to, QObject *parent) override;
+
+Q_SIGNALS:
+    void languagesSettled();
+
+private:
+    void fetchLanguages();
+    void send(BackendCall *call, const QString &text, const QString &to);
+
+    UpstreamSettings m_settings;
+    QNetworkAccessManager *m_network;
+    enum class Languages { Unknown, Asking, Known } m_state = Languages::Unknown;
+    QStringList m_codes;
+};
+
+} // namespace moxel::xlate

@@ -1,0 +1,94 @@
+#include "config.h"
+#include "demo.h"
+#include "http.h"
+#include "libretranslate.h"
+#include "openai.h"
+#include "service.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QNetworkAccessManager>
+
+#include <cstdio>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace moxel::xlate;
+
+namespace {
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fputs((line + u'\n').toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"moxel-translate"_s);
+    QCoreApplication::setApplicationVersion(u"2.0"_s);
+
+    const ConfigResult parsed =
+        parseConfig(QCoreApplication::arguments(), [](const char *name) { return qgetenv(name); });
+    if (parsed.help) {
+        std::fputs(helpText().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (parsed.version) {
+        printLine(stdout, u"moxel-translate 2.0"_s);
+        return 0;
+    }
+    if (!parsed.config) {
+        printLine(stderr, u"moxel-translate: "_s + parsed.error);
+        printLine(stderr, u"Try 'moxel-translate --help'."_s);
+        return 2;
+    }
+    const Config &config = *parsed.config;
+
+    auto *network = new QNetworkAccessManager(&app);
+    std::unique_ptr<Backend> backend;
+    if (config.backend == u"libretranslate") {
+        backend = std::make_unique<LibreTranslateBackend>(config.upstream, network);
+    } else if (config.backend == u"openai") {
+        backend = std::make_unique<OpenAiBackend>(config.upstream, config.model, network);
+    } else {
+        PhraseTable table = PhraseTable::builtIn();
+        if (!config.phrasesFile.isEmpty()) {
+            QFile file(config.phrasesFile);
+            QString error = file.errorString();
+            std::optional<PhraseTable> extra;
+            if (file.open(QIODevice::ReadOnly))
+                extra = PhraseTable::fromJson(file.readAll(), &error);
+            else
+                error = file.errorString();
+            if (!extra) {
+                printLine(stderr, u"moxel-translate: %1: %2"_s.arg(config.phrasesFile, error));
+                return 2;
+            }
+            table.merge(*extra);
+        }
+        backend = std::make_unique<DemoBackend>(table);
+    }
+
+    TranslateService service(backend.get(), config.service);
+    HttpServer server(config.limits);
+    server.setHandler([&service](HttpExchange *exchange) { service.handle(exchange); });
+    service.logExchanges(&server, [](const QString &line) { printLine(stderr, line); });
+    if (!server.listen(QHostAddress::LocalHost, config.port)) {
+        printLine(stderr, u"moxel-translate: cannot listen on 127.0.0.1:%1: %2"_s.arg(
+                              QString::number(config.port), server.errorString()));
+        return 1;
+    }
+    const QString address = u"http://127.0.0.1:%1"_s.arg(server.port());
+    printLine(stdout, address);
+    printLine(stderr,
+              u"moxel-translate: backend %1%2, X-Token %3, listening on %4"_s.arg(
+                  backend->name(),
+                  config.backend == u"demo" ? QString()
+                                            : u" at "_s + config.upstream.base.toDisplayString(),
+                  config.service.token.isEmpty() ? u"not required"_s : u"required"_s, address));
+    return QCoreApplication::exec();
+}

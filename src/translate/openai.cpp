@@ -1,0 +1,112 @@
+#include "openai.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+using namespace Qt::StringLiterals;
+
+namespace moxel::xlate {
+
+QString languageName(const QString &to)
+{
+    const QString code = QString(to).replace(u'_', u'-');
+    const QString lower = code.toLower();
+    if (lower == u"zh" || lower == u"zh-cn" || lower == u"zh-sg" || lower.startsWith(u"zh-hans"))
+        return u"Simplified Chinese"_s;
+    if (lower == u"zh-tw" || lower == u"zh-hk" || lower == u"zh-mo" || lower.startsWith(u"zh-hant"))
+        return u"Traditional Chinese"_s;
+    const QLocale locale(code);
+    if (locale.language() == QLocale::C || code.section(u'-', 0, 0).size() < 2)
+        return to;
+    QString name = QLocale::languageToString(locale.language());
+    if (code.contains(u'-') && locale.territory() != QLocale::AnyTerritory)
+        name += u" ("_s + QLocale::territoryToString(locale.territory()) + u')';
+    return name;
+}
+
+QString systemPrompt(const QString &languageName)
+{
+    return u"You are a translation engine. Translate the user's message into %1. "
+           u"Keep every number, price, currency, order number, product code and line break "
+           u"exactly as written. If the message is already in %1, return it unchanged. "
+           u"Output only the translation: no quotes, notes or explanations."_s.arg(languageName);
+}
+
+QString plainAnswer(QString content)
+{
+    content = content.trimmed();
+    if (content.startsWith(u"<think>")) {
+        const qsizetype end = content.indexOf(u"</think>");
+        if (end >= 0)
+            content = content.mid(end + 8).trimmed();
+    }
+    static const QList<std::pair<QChar, QChar>> quotes = {{u'"', u'"'},
+                                                          {u'\'', u'\''},
+                                                          {QChar(0x201C), QChar(0x201D)},
+                                                          {QChar(0x300C), QChar(0x300D)},
+                                                          {QChar(0x00AB), QChar(0x00BB)}};
+    for (const auto &[open, close] : quotes) {
+        if (content.size() >= 2 && content.front() == open && content.back() == close) {
+            content = content.mid(1, content.size() - 2).trimmed();
+            break;
+        }
+    }
+    return content;
+}
+
+OpenAiBackend::OpenAiBackend(UpstreamSettings settings, QString model,
+                             QNetworkAccessManager *network, QObject *parent)
+    : Backend(parent), m_settings(std::move(settings)), m_model(std::move(model)),
+      m_network(network)
+{}
+
+BackendCall *OpenAiBackend::translate(const QString &text, const QString &to, QObject *parent)
+{
+    auto *call = new BackendCall(parent);
+    const QJsonArray messages = {
+        QJsonObject{{u"role"_s, u"system"_s}, {u"content"_s, systemPrompt(languageName(to))}},
+        QJsonObject{{u"role"_s, u"user"_s}, {u"content"_s, text}}};
+    const QJsonObject body{{u"model"_s, m_model},
+                           {u"messages"_s, messages},
+                           {u"temperature"_s, 0},
+                           {u"stream"_s, false}};
+    const bool versioned =
+        m_settings.base.path().endsWith(u"/v1") || m_settings.base.path().endsWith(u"/v1/");
+    QNetworkRequest request = jsonRequest(
+        joinUrl(m_settings.base, versioned ? u"/chat/completions"_s : u"/v1/chat/completions"_s));
+    if (!m_settings.secret.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + m_settings.secret);
+    QNetworkReply *reply =
+        m_network->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+
+    auto *fetch = new UpstreamFetch(reply, m_settings.maxAnswer, call);
+    connect(fetch, &UpstreamFetch::done, call, [call](const UpstreamAnswer &answer) {
+        if (!answer.failure.isEmpty() || answer.status / 100 != 2) {
+            Q_EMIT call->finished(Outcome::failure(u"openai: "_s + upstreamError(answer)));
+            return;
+        }
+        const std::optional<QJsonObject> object = jsonObject(answer.body);
+        const QJsonValue content = object ? object->value(u"choices"_s)
+                                                .toArray()
+                                                .at(0)
+                                                .toObject()
+                                                .value(u"message"_s)
+                                                .toObject()
+                                                .value(u"content"_s)
+                                          : QJsonValue();
+        const QString plain = plainAnswer(content.toString());
+        if (!content.isString() || plain.isEmpty()) {
+            Q_EMIT call->finished(
+                Outcome::failure(u"openai: answer without choices[0].message.content"_s));
+            return;
+        }
+        Q_EMIT call->finished(Outcome::success(plain));
+    });
+    return call;
+}
+
+} // namespace moxel::xlate

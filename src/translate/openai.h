@@ -1,0 +1,37 @@
+#pragma once
+
+#include "backend.h"
+#include "upstream.h"
+
+class QNetworkAccessManager;
+
+namespace moxel::xlate {
+
+// The English name a model understands for a language code: "zh" is
+// "Simplified Chinese", "pt-BR" is "Portuguese (Brazil)"; an unknown code is
+// returned as it is.
+QString languageName(const QString &to);
+// The instruction sent as the system message.
+QString systemPrompt(const QString &languageName);
+// A chat answer made plain: a leading <think>…</think> block, surrounding
+// white space and one pair of surrounding quotes removed.
+QString plainAnswer(QString content);
+
+// POST {base}/v1/chat/completions of any OpenAI-compatible server; a base
+// that already ends in /v1 is used as it is.
+class OpenAiBackend final : public Backend
+{
+    Q_OBJECT
+public:
+    OpenAiBackend(UpstreamSettings settings, QString model, QNetworkAccessManager *network,
+                  QObject *parent = nullptr);
+    QString name() const override { return QStringLiteral("openai"); }
+    BackendCall *translate(const QString &text, const QString &to, QObject *parent) override;
+
+private:
+    UpstreamSettings m_settings;
+    QString m_model;
+    QNetworkAccessManager *m_network;
+};
+
+} // namespace moxel::xlate
