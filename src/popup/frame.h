@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QList>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+
+#include <optional>
+
+// Window placement and the remembered frame, as plain functions. Qt works in
+// top-left coordinates with y down; every number that leaves the program (the
+// saved frame, the FRAME line) keeps the popup's historical meaning: origin at
+// the bottom-left of the primary screen, y up. `ScreenSpace` converts.
+namespace moxel {
+
+struct ScreenSpace
+{
+    double primaryTop = 0;    // the primary screen's top, in Qt coordinates
+    double primaryHeight = 0; // the primary screen's height
+
+    QRectF toYUp(const QRectF &down) const;
+    QRectF toYDown(const QRectF &up) const;
+};
+
+// "{{x, y}, {w, h}}", numbers in their shortest exact form.
+QString frameText(const QRectF &frame);
+// Reads the numbers of the text in order (x, y, w, h); missing ones are 0, so
+// text without numbers is the zero rectangle.
+QRectF frameFromText(QStringView text);
+// The stored frame when it is at least 320 x 240.
+std::optional<QRectF> savedFrameFromText(const QString &text);
+
+// Content size before the first render: width from --size or 400; height from
+// --size or the visible height minus 24, raised to 480, then lowered to the
+// visible height.
+QSizeF initialContentSize(const std::optional<QSizeF> &fixedSize, const QRectF &visibleFrame);
+
+// The default frame (Qt coordinates): 12 points from the right and bottom of
+// the visible frame, --size or 400 x (visible height - 24).
+QRectF defaultFrame(const std::optional<QSizeF> &fixedSize, const QRectF &visibleFrame);
+
+// A remembered frame is used when it is 340 to 620 wide, at least 480 high and
+// overlaps the visible frame of some screen.
+bool savedFrameUsable(const QRectF &frame, const QList<QRectF> &visibleFrames);
+
+// "FRAME x=… y_from_top=… w=… h=… first=…", integers truncated toward zero.
+// `frame` and `screen` are in Qt coordinates.
+QString frameLine(const QRectF &frame, const QRectF &screen, const ScreenSpace &space, bool first);
+
+} // namespace moxel

@@ -1,0 +1,20 @@
+// Built on Apple platforms only: the popup is an accessory application (no
+// Dock icon, no menu bar) and floats at the screen-saver level above the chat.
+#import <AppKit/AppKit.h>
+
+#include <QWidget>
+
+namespace moxel {
+
+void makeAccessoryApplication()
+{
+    [NSApp setActivationPolicy:NSApplicationActivationPolicyAccessory];
+}
+
+void raiseToScreenSaverLevel(QWidget *window)
+{
+    NSView *view = reinterpret_cast<NSView *>(window->winId());
+    [[view window] setLevel:NSScreenSaverWindowLevel];
+}
+
+} // namespace moxel

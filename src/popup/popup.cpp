@@ -1,0 +1,228 @@
+#include "popup.h"
+#include "frame.h"
+#include "popupdelegate.h"
+
+#include "content.h"
+#include "factories.h"
+#include "palette.h"
+#include "synccontroller.h"
+#include "targets.h"
+#include "textrules.h"
+#include "textviews.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace moxel {
+
+#ifdef Q_OS_MACOS
+// Screen-saver level and accessory policy live in the Apple-only file.
+void raiseToScreenSaverLevel(QWidget *window);
+#endif
+
+namespace {
+
+QRect toRect(const QRectF &r)
+{
+    return QRect(int(std::lround(r.x())), int(std::lround(r.y())),
+                 int(std::lround(r.width())), int(std::lround(r.height())));
+}
+
+ScreenSpace screenSpace()
+{
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return {};
+    return {double(primary->geometry().y()), double(primary->geometry().height())};
+}
+
+void paintBackground(QWidget *w)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, PAPER);
+    pal.setColor(QPalette::Base, PAPER);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+} // namespace
+
+PopupWindow::PopupWindow(PopupDelegate *delegate)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                           | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      m_delegate(delegate)
+{
+}
+
+void PopupWindow::placeFrame(const QRect &frame)
+{
+    m_wantedFrame = frame;
+    move(frame.topLeft());
+    resize(frame.size());
+    fitFrame();
+}
+
+void PopupWindow::fitFrame()
+{
+    if (!m_wantedFrame || !isVisible())
+        return;
+    const QRect outer = frameGeometry();
+    if (outer == geometry())
+        return; // decorations not known (yet, or none at all)
+    const QRect wanted = *m_wantedFrame;
+    m_wantedFrame.reset();
+    const QSize decorations = outer.size() - size();
+    resize(wanted.size() - decorations);
+    move(wanted.topLeft());
+}
+
+void PopupWindow::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    fitFrame();
+    if (isVisible())
+        m_delegate->windowDidMove();
+}
+
+void PopupWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitFrame();
+    if (isVisible())
+        m_delegate->windowDidResize();
+}
+
+void PopupWindow::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    m_delegate->windowWillClose();
+}
+
+Popup::Popup(const PopupOptions &options)
+    : m_options(options), m_delegate(new PopupDelegate(this))
+{
+    m_screen = QGuiApplication::primaryScreen();
+    if (!m_screen && !QGuiApplication::screens().isEmpty())
+        m_screen = QGuiApplication::screens().constFirst();
+
+    m_win = std::make_unique<PopupWindow>(m_delegate);
+    m_win->setWindowTitle(QStringLiteral("智能客服 ") + VERSION);
+    // A --size below the minimum is taken as it is, as the user asked.
+    const QSizeF fixed = m_options.fixedSize.value_or(QSizeF(340, 480));
+    m_win->setMinimumSize(qBound(1, int(fixed.width()), 340), qBound(1, int(fixed.height()), 480));
+    m_win->setAttribute(Qt::WA_ShowWithoutActivating);
+    m_win->setAttribute(Qt::WA_DeleteOnClose, false);
+    paintBackground(m_win.get());
+    m_delegate->win = m_win.get();
+
+    m_scroll = new QScrollArea(m_win.get());
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    paintBackground(m_scroll);
+    paintBackground(m_scroll->viewport());
+
+    m_holder = new QWidget;
+    paintBackground(m_holder);
+    m_holderBox = new QVBoxLayout(m_holder);
+    m_holderBox->setContentsMargins(0, 0, 0, 0);
+    m_holderBox->setSpacing(0);
+    m_holderBox->addStretch(1); // short content sits at the top
+    m_scroll->setWidget(m_holder);
+
+    auto *root = new QVBoxLayout(m_win.get());
+    root->setContentsMargins(0, 0, 0, 0);
+    root->addWidget(m_scroll);
+
+    const QRectF vf = m_screen ? QRectF(m_screen->availableGeometry()) : QRectF(0, 0, 400, 800);
+    const QSizeF size = initialContentSize(m_options.fixedSize, vf);
+    m_win->resize(int(std::lround(size.width())), int(std::lround(size.height())));
+}
+
+Popup::~Popup() = default;
+
+void Popup::render(const QJsonObject &payload)
+{
+    const bool first = !m_renderedOnce;
+    SyncController &sync = SYNC();
+    const QJsonValue proxy = payload.value(u"proxy");
+    const QJsonValue token = payload.value(u"token");
+    sync.proxy = proxy.isString() ? proxy.toString() : QString();
+    sync.token = token.isString() ? token.toString() : QString();
+    sync.renderStarted();
+
+    copyTargets.clear();
+    TEXT_VIEWS.clear();
+    toggleTargets.clear();
+    editTargets.clear();
+
+    QWidget *content = buildContent(payload);
+
+    // The old column may be inside a button's click or under the copy
+    // confirmation's nested loop: release it later, never now.
+    if (m_content) {
+        m_holderBox->removeWidget(m_content);
+        m_content->hide();
+        m_content->deleteLater();
+    }
+    m_content = content;
+    m_holderBox->insertWidget(0, content);
+    m_holder->layout()->activate();
+    m_win->layout()->activate();
+
+    if (first) {
+        placeAndShow();
+        m_renderedOnce = true;
+    }
+    m_scroll->verticalScrollBar()->setValue(0);
+    if (!m_win->isVisible()) {
+        m_win->show();
+        m_win->raise();
+    }
+    if (m_options.debugMode) {
+        const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
+        printLine(frameLine(QRectF(m_win->frameGeometry()), screen, screenSpace(), first));
+    }
+}
+
+void Popup::placeAndShow()
+{
+    const ScreenSpace space = screenSpace();
+    std::optional<QRectF> frame;
+    if (!m_options.fixedSize && !m_options.fixedPos) {
+        if (const auto saved = PopupDelegate::savedFrame()) {
+            QList<QRectF> visible;
+            for (const QScreen *s : QGuiApplication::screens())
+                visible.append(space.toYUp(QRectF(s->availableGeometry())));
+            if (savedFrameUsable(*saved, visible))
+                frame = space.toYDown(*saved);
+        }
+    }
+    if (!frame) {
+        const QRectF vf = m_screen ? QRectF(m_screen->availableGeometry()) : QRectF(0, 0, 400, 800);
+        frame = defaultFrame(m_options.fixedSize, vf);
+    }
+    const QRect target = toRect(*frame);
+    m_win->setWindowOpacity(0.0);
+    m_win->placeFrame(target);
+    m_win->show();
+    m_win->raise();
+#ifdef Q_OS_MACOS
+    raiseToScreenSaverLevel(m_win.get());
+#endif
+    auto *fade = new QPropertyAnimation(m_win.get(), "windowOpacity", m_win.get());
+    fade->setDuration(140);
+    fade->setStartValue(0.0);
+    fade->setEndValue(1.0);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+} // namespace moxel

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointF>
+#include <QPointer>
+#include <QRect>
+#include <QSizeF>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QScreen;
+class QScrollArea;
+class QVBoxLayout;
+
+namespace moxel {
+
+class PopupDelegate;
+
+struct PopupOptions
+{
+    std::optional<QPointF> fixedPos;
+    std::optional<QSizeF> fixedSize;
+    bool debugMode = false;
+};
+
+// The popup's one top-level window: it tells its delegate when it moves,
+// resizes or closes.
+class PopupWindow final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PopupWindow(PopupDelegate *delegate);
+
+    // Places the outer frame (title bar included) at `frame`. Where the window
+    // system adds decorations, their size is known only once the window is
+    // managed; the inner size is corrected then, once.
+    void placeFrame(const QRect &frame);
+
+protected:
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void fitFrame();
+
+    PopupDelegate *m_delegate;
+    std::optional<QRect> m_wantedFrame;
+};
+
+// Owns the window and shows one payload at a time in it. The first render
+// places the window, fades it in and brings it to the front without taking the
+// keyboard from the chat; later renders only replace the content.
+class Popup final : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Popup(const PopupOptions &options);
+    ~Popup() override;
+    Q_DISABLE_COPY_MOVE(Popup)
+
+    void render(const QJsonObject &payload);
+
+    QWidget *window() const { return m_win.get(); }
+    QScrollArea *scrollArea() const { return m_scroll; }
+    QWidget *content() const { return m_content; }
+    bool renderedOnce() const { return m_renderedOnce; }
+
+private:
+    void placeAndShow();
+
+    PopupOptions m_options;
+    PopupDelegate *m_delegate;
+    std::unique_ptr<PopupWindow> m_win;
+    QScrollArea *m_scroll = nullptr;
+    QWidget *m_holder = nullptr;
+    QVBoxLayout *m_holderBox = nullptr;
+    QPointer<QWidget> m_content;
+    QScreen *m_screen = nullptr;
+    bool m_renderedOnce = false;
+};
+
+} // namespace moxel

@@ -1,0 +1,131 @@
+#include "frame.h"
+
+#include <QTest>
+
+using namespace moxel;
+using namespace Qt::StringLiterals;
+
+class TestFrame : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void textRoundTrip_data()
+    {
+        QTest::addColumn<QRectF>("frame");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("integers") << QRectF(1028, 37, 400, 851) << u"{{1028, 37}, {400, 851}}"_s;
+        QTest::newRow("fractions") << QRectF(0.5, -12.25, 400.1, 851) << u"{{0.5, -12.25}, {400.1, 851}}"_s;
+        QTest::newRow("zero") << QRectF() << u"{{0, 0}, {0, 0}}"_s;
+    }
+    void textRoundTrip()
+    {
+        QFETCH(QRectF, frame);
+        QTEST(frameText(frame), "text");
+        QCOMPARE(frameFromText(frameText(frame)), frame);
+    }
+
+    void savedFrame_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("present");
+        QTest::newRow("typical") << u"{{1028, 37}, {400, 851}}"_s << true;
+        QTest::newRow("at the floor") << u"{{0, 0}, {320, 240}}"_s << true;
+        QTest::newRow("too narrow") << u"{{0, 0}, {319, 800}}"_s << false;
+        QTest::newRow("too low") << u"{{0, 0}, {400, 239}}"_s << false;
+        QTest::newRow("no numbers") << u"garbage"_s << false;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("a number") << u"5"_s << false;
+        QTest::newRow("numbers without braces") << u"1 2 400 600"_s << true;
+        QTest::newRow("partial") << u"{{1, 2}, {400}}"_s << false;
+        QTest::newRow("huge exponent") << u"{{0, 0}, {1e999, 500}}"_s << false;
+    }
+    void savedFrame()
+    {
+        QFETCH(QString, text);
+        QTEST(savedFrameFromText(text).has_value(), "present");
+    }
+
+    void initialSize_data()
+    {
+        QTest::addColumn<QRectF>("visible");
+        QTest::addColumn<bool>("fixed");
+        QTest::addColumn<QSizeF>("fixedSize");
+        QTest::addColumn<QSizeF>("size");
+        const QRectF mac(0, 0, 1440, 875);
+        QTest::newRow("default") << mac << false << QSizeF() << QSizeF(400, 851);
+        QTest::newRow("fixed") << mac << true << QSizeF(500, 600) << QSizeF(500, 600);
+        QTest::newRow("raised to 480") << mac << true << QSizeF(500, 300) << QSizeF(500, 480);
+        QTest::newRow("lowered to the screen") << QRectF(0, 0, 800, 400) << false << QSizeF()
+                                               << QSizeF(400, 400);
+        QTest::newRow("fixed beyond the screen") << QRectF(0, 0, 800, 600) << true
+                                                 << QSizeF(420, 900) << QSizeF(420, 600);
+    }
+    void initialSize()
+    {
+        QFETCH(QRectF, visible);
+        QFETCH(bool, fixed);
+        QFETCH(QSizeF, fixedSize);
+        const auto f = fixed ? std::optional<QSizeF>(fixedSize) : std::nullopt;
+        QTEST(initialContentSize(f, visible), "size");
+    }
+
+    void defaultPlacement()
+    {
+        // A 1440 x 900 screen with a 25-point menu bar on top (Qt coordinates).
+        const QRectF vf(0, 25, 1440, 875);
+        QCOMPARE(defaultFrame(std::nullopt, vf), QRectF(1028, 37, 400, 851));
+        // 12 points from the right and the bottom, whatever the size.
+        QCOMPARE(defaultFrame(QSizeF(500, 600), vf), QRectF(1440 - 512, 900 - 12 - 600, 500, 600));
+        // A short screen: the default height is the visible height minus 24.
+        QCOMPARE(defaultFrame(std::nullopt, QRectF(0, 0, 800, 400)).height(), 376.0);
+    }
+
+    void usableSavedFrame_data()
+    {
+        QTest::addColumn<QRectF>("frame");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("inside") << QRectF(100, 100, 400, 600) << true;
+        QTest::newRow("width 339") << QRectF(100, 100, 339, 600) << false;
+        QTest::newRow("width 340") << QRectF(100, 100, 340, 600) << true;
+        QTest::newRow("width 620") << QRectF(100, 100, 620, 600) << true;
+        QTest::newRow("width 621") << QRectF(100, 100, 621, 600) << false;
+        QTest::newRow("height 479") << QRectF(100, 100, 400, 479) << false;
+        QTest::newRow("height 480") << QRectF(100, 100, 400, 480) << true;
+        QTest::newRow("on the second screen") << QRectF(2000, 100, 400, 600) << true;
+        QTest::newRow("on no screen") << QRectF(5000, 100, 400, 600) << false;
+        QTest::newRow("touching only an edge") << QRectF(1440, 0, 400, 600) << false;
+        QTest::newRow("partly off screen") << QRectF(-300, 100, 400, 600) << true;
+    }
+    void usableSavedFrame()
+    {
+        QFETCH(QRectF, frame);
+        const QList<QRectF> screens{QRectF(0, 0, 1440, 875), QRectF(1920, 0, 1920, 1080)};
+        QTEST(savedFrameUsable(frame, screens), "usable");
+    }
+
+    void coordinates()
+    {
+        // Primary screen 900 high: a window 500 high whose top is 200 from the
+        // top has its bottom 200 above the bottom.
+        const ScreenSpace space{0, 900};
+        const QRectF down(100, 200, 400, 500);
+        QCOMPARE(space.toYUp(down), QRectF(100, 200, 400, 500));
+        QCOMPARE(space.toYUp(QRectF(0, 0, 400, 500)), QRectF(0, 400, 400, 500));
+        QCOMPARE(space.toYDown(space.toYUp(QRectF(7, 33, 400, 600))), QRectF(7, 33, 400, 600));
+    }
+
+    void frameLines()
+    {
+        const ScreenSpace space{0, 900};
+        const QRectF screen(0, 0, 1440, 900);
+        QCOMPARE(frameLine(QRectF(100, 200, 400, 500), screen, space, true),
+                 u"FRAME x=100 y_from_top=200 w=400 h=500 first=true"_s);
+        QCOMPARE(frameLine(QRectF(99.7, 10.9, 400.5, 500.99), screen, space, false),
+                 u"FRAME x=99 y_from_top=10 w=400 h=500 first=false"_s);
+        QCOMPARE(frameLine(QRectF(-99.7, 0, 400, 500), screen, space, false),
+                 u"FRAME x=-99 y_from_top=0 w=400 h=500 first=false"_s);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFrame)
+#include "tst_frame.moc"
