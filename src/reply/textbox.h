@@ -1,14 +1,55 @@
 #pragma once
 
+#include <QBasicTimer>
+#include <QColor>
 #include <QPlainTextEdit>
+#include <QRect>
 #include <QString>
 
 namespace moxel {
 
 // A fixed-height plain-text box: a QPlainTextEdit (its own scroll area), in the
 // dark or the light scheme, registered in TEXT_VIEWS under `key` (also its
-// object name) when `key` is not empty.
-QPlainTextEdit *textBox(const QString &text, double height, bool mono = true,
-                        bool editable = false, const QString &key = QString(), bool dark = false);
+// object name) when `key` is not empty. "d0-text" and "d0-cn" get their
+// accessible names here; other callers name their box themselves.
+QPlainTextEdit *textBox(const QString &text, double height, bool mono = true, bool editable = false,
+                        const QString &key = QString(), bool dark = false);
+
+// The text of a view as the user sees it, for copying: line breaks as line
+// feeds, no-break spaces kept (QPlainTextEdit::toPlainText turns them into
+// plain spaces).
+QString plainText(const QPlainTextEdit *view);
+
+// The view `textBox` makes. Qt has no caret colour, so the box draws its own
+// caret; it also picks the cheapest wrap mode that keeps long unbroken runs
+// from freezing the layout, and keeps picking it as the text changes.
+class TextBox final : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    explicit TextBox(const QColor &caret, QWidget *parent = nullptr);
+    Q_DISABLE_COPY_MOVE(TextBox)
+
+    QColor caretColor() const { return m_caret; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void contentsChanging(int position, int removed, int added);
+    bool showsCaret() const;
+    QRect caretRect() const;
+    void restartBlink();
+    void repaintCaret();
+
+    QColor m_caret;
+    QBasicTimer m_blink;
+    bool m_caretOn = false;
+    QRect m_caretRect;
+};
 
 } // namespace moxel

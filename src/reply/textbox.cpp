@@ -1,0 +1,196 @@
+#include "textbox.h"
+
+#include "factories.h"
+#include "palette.h"
+#include "textrules.h"
+#include "textviews.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include <algorithm>
+#include <cmath>
+
+namespace moxel {
+
+namespace {
+
+// hasLongUnbrokenRun's default limit, and the size up to which a box that
+// broke anywhere checks its whole text again on every change.
+constexpr int RunLimit = 1000;
+constexpr int SmallDocument = 20000;
+
+QString accessibleNameFor(const QString &key)
+{
+    if (key == u"d0-text")
+        return QStringLiteral("回复草稿");
+    if (key == u"d0-cn")
+        return QStringLiteral("中文翻译");
+    return {};
+}
+
+} // namespace
+
+TextBox::TextBox(const QColor &caret, QWidget *parent) : QPlainTextEdit(parent), m_caret(caret)
+{
+    setCursorWidth(0);
+    // Emitted before the layout sees the change, so the wrap mode is right
+    // before the first line of a huge run is broken.
+    connect(document(), &QTextDocument::contentsChange, this, &TextBox::contentsChanging);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &TextBox::restartBlink);
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &, int dy) {
+        if (dy != 0)
+            m_caretRect.translate(0, dy);
+    });
+}
+
+void TextBox::contentsChanging(int position, int removed, int added)
+{
+    if (wordWrapMode() != QTextOption::WrapAnywhere) {
+        if (added <= 0 && removed <= 0)
+            return;
+        // A run longer than the limit that this change created or joined
+        // overlaps the change, so it shows in the change and the limit's
+        // worth of text on either side of it.
+        const int last = std::max(0, document()->characterCount() - 1);
+        QTextCursor window(document());
+        window.setPosition(std::clamp(position - RunLimit - 1, 0, last));
+        window.setPosition(std::clamp(position + added + RunLimit + 1, 0, last),
+                           QTextCursor::KeepAnchor);
+        if (hasLongUnbrokenRun(window.selectedText(), RunLimit))
+            setWordWrapMode(QTextOption::WrapAnywhere);
+        return;
+    }
+    // Going back to word wrapping needs the whole text; do it only when that
+    // costs no more than the change itself.
+    if (document()->characterCount() <= std::max(SmallDocument, 2 * added) &&
+        !hasLongUnbrokenRun(document()->toRawText(), RunLimit))
+        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+bool TextBox::showsCaret() const
+{
+    return hasFocus() &&
+           (textInteractionFlags() & (Qt::TextEditable | Qt::TextSelectableByKeyboard));
+}
+
+QRect TextBox::caretRect() const
+{
+    QRect r = cursorRect();
+    r.setWidth(1);
+    return r;
+}
+
+void TextBox::restartBlink()
+{
+    m_caretOn = true;
+    const int flash = QApplication::cursorFlashTime();
+    if (flash > 0 && showsCaret())
+        m_blink.start(flash / 2, this);
+    else
+        m_blink.stop();
+    repaintCaret();
+}
+
+void TextBox::repaintCaret()
+{
+    viewport()->update(m_caretRect);
+    m_caretRect = caretRect();
+    viewport()->update(m_caretRect);
+}
+
+void TextBox::paintEvent(QPaintEvent *event)
+{
+    QPlainTextEdit::paintEvent(event);
+    if (m_caretOn && showsCaret()) {
+        QPainter p(viewport());
+        m_caretRect = caretRect();
+        p.fillRect(m_caretRect, m_caret);
+    }
+}
+
+void TextBox::changeEvent(QEvent *event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::ReadOnlyChange)
+        restartBlink();
+}
+
+void TextBox::focusInEvent(QFocusEvent *event)
+{
+    QPlainTextEdit::focusInEvent(event);
+    restartBlink();
+}
+
+void TextBox::focusOutEvent(QFocusEvent *event)
+{
+    QPlainTextEdit::focusOutEvent(event);
+    m_blink.stop();
+    m_caretOn = false;
+    repaintCaret();
+}
+
+void TextBox::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_blink.timerId()) {
+        QPlainTextEdit::timerEvent(event);
+        return;
+    }
+    m_caretOn = !m_caretOn;
+    repaintCaret();
+}
+
+QPlainTextEdit *textBox(const QString &text, double height, bool mono, bool editable,
+                        const QString &key, bool dark)
+{
+    const QColor background = dark ? DARK : QColor(Qt::white);
+    const QColor ink = dark ? DARK_TEXT : INK2;
+
+    auto *box = new TextBox(dark ? DARK_MONO : INK);
+    box->setObjectName(key);
+    box->setAccessibleName(accessibleNameFor(key));
+    box->setFixedHeight(int(std::lround(height)));
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    if (dark) {
+        box->setFrameShape(QFrame::NoFrame);
+    } else {
+        box->setFrameStyle(QFrame::Box | QFrame::Plain);
+        box->setLineWidth(1);
+    }
+
+    QPalette pal = box->palette();
+    pal.setColor(QPalette::Base, background);
+    pal.setColor(QPalette::Window, background);
+    pal.setColor(QPalette::Text, ink);
+    pal.setColor(QPalette::WindowText, CARD_LINE); // the light scheme's border
+    pal.setColor(QPalette::Highlight, withAlpha(ACCENT, 0.35));
+    pal.setColor(QPalette::HighlightedText, ink);
+    box->setPalette(pal);
+    box->setFont(font(mono ? 11.5 : 12.5, false, mono));
+
+    // Chosen once: making the box editable later keeps the inset.
+    box->document()->setDocumentMargin(editable ? 8 : 7);
+    box->setReadOnly(!editable);
+    box->setUndoRedoEnabled(true);
+    box->setPlainText(text);
+
+    if (!key.isEmpty())
+        TEXT_VIEWS.insert(key, box);
+    return box;
+}
+
+QString plainText(const QPlainTextEdit *view)
+{
+    QString text = view->document()->toRawText();
+    for (QChar &c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            c = u'\n';
+    }
+    return text;
+}
+
+} // namespace moxel
