@@ -1,0 +1,157 @@
+#include "factories.h"
+#include "textlabel.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+
+using namespace moxel;
+using namespace Qt::StringLiterals;
+
+class TestTextLabel : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void markupIsShownLiterally()
+    {
+        const QString hostile = u"<b>x</b><img src=\"file:///dev/zero\"> &amp; &Save"_s;
+        TextLabel label(hostile);
+        label.resize(2000, label.heightForWidth(2000));
+        QCOMPARE(label.text(), hostile);
+        QCOMPARE(label.visibleLines(), QStringList{hostile});
+    }
+
+    void lineBreaks_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("LF") << u"a\nb"_s << QStringList{u"a"_s, u"b"_s};
+        QTest::newRow("CR LF is one break") << u"a\r\nb"_s << QStringList{u"a"_s, u"b"_s};
+        QTest::newRow("empty line") << u"a\n\nb"_s << QStringList{u"a"_s, QString(), u"b"_s};
+    }
+    void lineBreaks()
+    {
+        QFETCH(QString, text);
+        TextLabel label(text);
+        label.resize(500, label.heightForWidth(500));
+        QTEST(label.visibleLines(), "lines");
+    }
+
+    void wrapsToTheWidth()
+    {
+        const QString text = QString(u"word "_s).repeated(200);
+        TextLabel label(text);
+        const int narrow = label.heightForWidth(150);
+        const int wide = label.heightForWidth(600);
+        QVERIFY(narrow > wide);
+        label.resize(150, narrow);
+        QCOMPARE(label.visibleLines().join(QString()).remove(u' '), QString(text).remove(u' '));
+        label.setText(u"short"_s);
+        QCOMPARE(label.heightForWidth(150), QFontMetrics(label.font()).height());
+    }
+
+    void lineLimitElidesTheLastLine()
+    {
+        TextLabel label(QString(u"analysis "_s).repeated(100));
+        label.setMaxLines(3);
+        label.resize(200, label.heightForWidth(200));
+        const QStringList lines = label.visibleLines();
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.last().endsWith(QChar(0x2026)));
+        QVERIFY(label.isElided());
+
+        TextLabel shortLabel(u"one short line"_s);
+        shortLabel.setMaxLines(3);
+        shortLabel.resize(400, shortLabel.heightForWidth(400));
+        QCOMPARE(shortLabel.visibleLines(), QStringList{u"one short line"_s});
+        QVERIFY(!shortLabel.isElided());
+        // Limited to three lines, a label is never taller than three lines.
+        QVERIFY(label.heightForWidth(200) <= 3 * QFontMetrics(label.font()).lineSpacing() + 3);
+    }
+
+    void oneLineElides()
+    {
+        TextLabel label(u"3 轮 · 已等 1.5 小时 · 500 / 1000 pcs · Brazil · SO-2024"_s,
+                        TextLabel::Mode::OneLine);
+        label.resize(80, label.sizeHint().height());
+        QCOMPARE(label.visibleLines().size(), 1);
+        QVERIFY(label.visibleLines().constFirst().endsWith(QChar(0x2026)));
+        QVERIFY(label.isElided());
+        label.resize(2000, label.sizeHint().height());
+        QVERIFY(!label.isElided());
+        QVERIFY(!label.hasHeightForWidth());
+    }
+
+    void hugeUnbrokenWordWraps()
+    {
+        // A megabyte without a break opportunity: Qt's word wrap would take
+        // minutes; the label breaks it anywhere (the test's time limit is the check).
+        const QString word(1 << 20, u'x');
+        TextLabel label(word);
+        const int h = label.heightForWidth(300);
+        QVERIFY(h > 100 * QFontMetrics(label.font()).height());
+        label.resize(300, qMin(h, 2000));
+        label.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&label));
+        QCOMPARE(label.text().size(), word.size());
+        label.setMaxLines(3);
+        QCOMPARE(label.visibleLines().size(), 3);
+    }
+
+    void displayIsCappedTextIsNot()
+    {
+        const QString text = QString(u"abc "_s).repeated(60000);
+        TextLabel label(text, TextLabel::Mode::OneLine);
+        label.resize(300, 20);
+        QCOMPARE(label.text(), text);
+        QVERIFY(label.isElided());
+    }
+
+    void accessibilityReadsTheWholeText()
+    {
+        const QString text = QString(u"full text "_s).repeated(50);
+        TextLabel label(text, TextLabel::Mode::OneLine);
+        label.resize(100, 20);
+        label.show();
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&label);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::StaticText);
+        QCOMPARE(iface->text(QAccessible::Name), text);
+    }
+
+    void selectAndCopy()
+    {
+        std::unique_ptr<TextLabel> label(wrapLabel(u"copy me please"_s));
+        label->resize(400, label->heightForWidth(400));
+        label->show();
+        QVERIFY(QTest::qWaitForWindowExposed(label.get()));
+        const int y = label->height() / 2;
+        QTest::mousePress(label.get(), Qt::LeftButton, {}, QPoint(0, y));
+        QTest::mouseMove(label.get(), QPoint(label->width() - 1, y));
+        QTest::mouseRelease(label.get(), Qt::LeftButton, {}, QPoint(label->width() - 1, y));
+        QCOMPARE(label->selectedText(), u"copy me please"_s);
+        label->setFocus();
+        QTest::keySequence(label.get(), QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"copy me please"_s);
+
+        TextLabel fixed(u"not selectable"_s);
+        fixed.resize(400, 30);
+        QTest::mousePress(&fixed, Qt::LeftButton, {}, QPoint(0, 10));
+        QTest::mouseRelease(&fixed, Qt::LeftButton, {}, QPoint(200, 10));
+        QCOMPARE(fixed.selectedText(), QString());
+    }
+
+    void oddCharactersDoNotBreakLayout()
+    {
+        const QString odd = QString(u"a\0b"_s) + QChar(0xD800) + u"\u202Eabc 👨‍👩‍👧 e\u0301 שלום"_s;
+        TextLabel label(odd);
+        label.setMaxLines(3);
+        label.resize(60, label.heightForWidth(60));
+        QVERIFY(!label.visibleLines().isEmpty());
+        QCOMPARE(label.text(), odd);
+    }
+};
+
+QTEST_MAIN(TestTextLabel)
+#include "tst_textlabel.moc"
