@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QNetworkAccessManager;
+class QObject;
+
+namespace moxel {
+
+// Answers larger than this are cut off and count as a failure.
+inline constexpr qint64 MaxAnswerBytes = 16 * 1024 * 1024;
+
+using TranslateDone = std::function<void(const std::optional<QString> &)>;
+
+// Asks the translation service at SYNC().proxy (with SYNC().token) to
+// translate `text` into `to`. `done` is called exactly once on the GUI thread
+// with the answer's "text" (possibly empty) or with nothing: later through the
+// event loop, or before returning when no request can be formed (invalid
+// address, or an address or token with control characters). Never cancelled.
+void translate(const QString &text, const QString &to, TranslateDone done);
+
+// The network session every request uses: no proxy, no cache, no cookies
+// kept, redirects followed only within the same origin.
+QNetworkAccessManager *newSession(QObject *parent);
+
+} // namespace moxel

@@ -1,0 +1,281 @@
+#include "testservice.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
+namespace moxel::test {
+
+namespace {
+
+QByteArray reason(int status)
+{
+    switch (status) {
+    case 200:
+        return QByteArrayLiteral("OK");
+    case 301:
+        return QByteArrayLiteral("Moved Permanently");
+    case 302:
+        return QByteArrayLiteral("Found");
+    case 307:
+        return QByteArrayLiteral("Temporary Redirect");
+    case 308:
+        return QByteArrayLiteral("Permanent Redirect");
+    case 400:
+        return QByteArrayLiteral("Bad Request");
+    case 403:
+        return QByteArrayLiteral("Forbidden");
+    case 404:
+        return QByteArrayLiteral("Not Found");
+    case 500:
+        return QByteArrayLiteral("Internal Server Error");
+    default:
+        return QByteArrayLiteral("Status");
+    }
+}
+
+bool hasHeaderIn(const HeaderList &headers, const QByteArray &name)
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Makes close() send a reset instead of an orderly shutdown.
+void resetConnection(QTcpSocket *socket)
+{
+#ifdef Q_OS_UNIX
+    const linger hard{1, 0};
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+#endif
+    socket->abort();
+}
+
+} // namespace
+
+bool RecordedRequest::hasHeader(const QByteArray &name) const
+{
+    return hasHeaderIn(headers, name);
+}
+
+QByteArray RecordedRequest::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+QJsonObject RecordedRequest::json() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+Reply Reply::json(const QJsonObject &object, int status)
+{
+    return raw(QJsonDocument(object).toJson(QJsonDocument::Compact), status);
+}
+
+Reply Reply::text(const QString &translation, int status)
+{
+    return json(QJsonObject{{QStringLiteral("text"), translation}}, status);
+}
+
+Reply Reply::raw(const QByteArray &body, int status)
+{
+    Reply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+}
+
+Reply Reply::redirect(const QUrl &to, int status)
+{
+    Reply reply = raw(QByteArrayLiteral("{\"text\":\"redirect\"}"), status);
+    reply.headers.append({QByteArrayLiteral("Location"), to.toEncoded()});
+    return reply;
+}
+
+Reply Reply::reset()
+{
+    Reply reply;
+    reply.kind = Kind::Reset;
+    return reply;
+}
+
+Reply Reply::never()
+{
+    Reply reply;
+    reply.kind = Kind::Never;
+    return reply;
+}
+
+Reply Reply::hold()
+{
+    Reply reply;
+    reply.kind = Kind::Hold;
+    return reply;
+}
+
+TestService::TestService(QObject *parent)
+    : QObject(parent), m_server(new QTcpServer(this)), m_reply(Reply::text(QString()))
+{
+    m_server->listen(QHostAddress::LocalHost, 0);
+    connect(m_server, &QTcpServer::newConnection, this, &TestService::accept);
+}
+
+TestService::~TestService() = default;
+
+bool TestService::isListening() const
+{
+    return m_server->isListening();
+}
+
+quint16 TestService::port() const
+{
+    return m_server->serverPort();
+}
+
+QString TestService::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:") + QString::number(port());
+}
+
+void TestService::setReply(const Reply &reply)
+{
+    m_reply = reply;
+    m_handler = nullptr;
+}
+
+void TestService::setHandler(std::function<Reply(const RecordedRequest &)> handler)
+{
+    m_handler = std::move(handler);
+}
+
+bool TestService::respond(qsizetype index, const Reply &reply)
+{
+    const QPointer<QTcpSocket> socket = m_held.take(index);
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    if (reply.kind == Reply::Kind::Hold)
+        m_held.insert(index, socket);
+    else
+        answer(socket, reply);
+    return true;
+}
+
+void TestService::accept()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        socket->setParent(this);
+        m_buffers.insert(socket, {});
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QObject::destroyed, this, [this, socket] { m_buffers.remove(socket); });
+    }
+}
+
+void TestService::read(QTcpSocket *socket)
+{
+    const auto buffer = m_buffers.find(socket);
+    if (buffer == m_buffers.end()) {
+        socket->readAll(); // one request per connection; anything after it is ignored
+        return;
+    }
+    buffer->append(socket->readAll());
+    const qsizetype headEnd = buffer->indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return;
+
+    RecordedRequest request;
+    const QList<QByteArray> lines = buffer->left(headEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    request.method = requestLine.value(0);
+    request.path = requestLine.value(1);
+    qsizetype length = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = lines[i].left(colon).trimmed();
+        const QByteArray value = lines[i].mid(colon + 1).trimmed();
+        request.headers.append({name, value});
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+            length = value.toLongLong();
+    }
+    const qsizetype bodyStart = headEnd + 4;
+    if (buffer->size() - bodyStart < length)
+        return;
+    request.body = buffer->mid(bodyStart, length);
+    m_buffers.erase(buffer);
+
+    const qsizetype index = m_requests.size();
+    m_requests.append(request);
+    const Reply reply = m_handler ? m_handler(request) : m_reply;
+    if (reply.kind == Reply::Kind::Hold)
+        m_held.insert(index, socket);
+    else
+        answer(socket, reply);
+    Q_EMIT requestReceived(index);
+}
+
+void TestService::answer(QTcpSocket *socket, const Reply &reply)
+{
+    if (reply.delayMs > 0)
+        QTimer::singleShot(reply.delayMs, socket, [this, socket, reply] { send(socket, reply); });
+    else
+        send(socket, reply);
+}
+
+void TestService::send(QTcpSocket *socket, const Reply &reply)
+{
+    switch (reply.kind) {
+    case Reply::Kind::Reset:
+        resetConnection(socket);
+        return;
+    case Reply::Kind::Never:
+    case Reply::Kind::Hold:
+        return;
+    case Reply::Kind::Answer:
+        break;
+    }
+
+    QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) + "\r\n";
+    if (!hasHeaderIn(reply.headers, "Content-Type"))
+        head += "Content-Type: application/json; charset=utf-8\r\n";
+    for (const auto &[name, value] : reply.headers)
+        head += name + ": " + value + "\r\n";
+    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+
+    if (reply.trickleBytes <= 0) {
+        socket->write(head + reply.body);
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->write(head);
+    auto *timer = new QTimer(socket);
+    timer->setInterval(reply.trickleIntervalMs);
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, reply, sent] {
+        socket->write(reply.body.mid(*sent, reply.trickleBytes));
+        *sent += reply.trickleBytes;
+        if (*sent >= reply.body.size()) {
+            timer->stop();
+            socket->disconnectFromHost();
+        }
+    });
+    timer->start();
+}
+
+} // namespace moxel::test

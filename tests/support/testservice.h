@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <utility>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace moxel::test {
+
+using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
+
+// One HTTP request as the service received it.
+struct RecordedRequest
+{
+    QByteArray method;
+    QByteArray path; // the request target as sent, query included
+    HeaderList headers;
+    QByteArray body;
+
+    // Header lookups ignore the case of the name; `header` gives the first value.
+    bool hasHeader(const QByteArray &name) const;
+    QByteArray header(const QByteArray &name) const;
+    // The body as a JSON object (empty when it is not one).
+    QJsonObject json() const;
+};
+
+// How the service answers one request.
+struct Reply
+{
+    enum class Kind {
+        Answer, // status line, headers, body
+        Reset,  // the connection is reset (RST) without an answer
+        Never,  // the connection stays open and silent until the client gives up
+        Hold,   // silent until the test calls TestService::respond()
+    };
+    Kind kind = Kind::Answer;
+    int status = 200;
+    QByteArray body;
+    HeaderList headers;        // extra headers; Content-Type defaults to application/json
+    int delayMs = 0;           // wait this long before answering
+    int trickleBytes = 0;      // > 0: send the body this many bytes at a time ...
+    int trickleIntervalMs = 0; // ... with this pause between the pieces
+
+    static Reply json(const QJsonObject &object, int status = 200);
+    static Reply text(const QString &translation, int status = 200); // {"text": translation}
+    static Reply raw(const QByteArray &body, int status = 200);
+    static Reply redirect(const QUrl &to, int status = 307);
+    static Reply reset();
+    static Reply never();
+    static Reply hold();
+};
+
+// A small HTTP/1.1 service for tests, bound to 127.0.0.1 on a free port. It
+// records every request and answers each as the test asks: a fixed reply, or
+// one computed per request by a handler. Every answer closes its connection.
+//
+// It answers from the event loop of the thread it lives in, so wait with
+// QTRY_* or QSignalSpy::wait, never with blocking calls such as
+// QProcess::waitForFinished.
+class TestService final : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TestService(QObject *parent = nullptr);
+    ~TestService() override;
+    Q_DISABLE_COPY_MOVE(TestService)
+
+    bool isListening() const;
+    quint16 port() const;
+    // "http://127.0.0.1:<port>", without a final slash.
+    QString baseUrl() const;
+
+    // The reply for every following request (default: {"text": ""} with 200).
+    void setReply(const Reply &reply);
+    // Computes the reply per request; replaces setReply's fixed reply.
+    void setHandler(std::function<Reply(const RecordedRequest &)> handler);
+
+    QList<RecordedRequest> requests() const { return m_requests; }
+    qsizetype count() const { return m_requests.size(); }
+
+    // Answers request number `index` (0-based) that was held by Reply::hold().
+    // False when it was not held or its connection has gone.
+    bool respond(qsizetype index, const Reply &reply);
+
+Q_SIGNALS:
+    void requestReceived(qsizetype index);
+
+private:
+    void accept();
+    void read(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const Reply &reply);
+    void send(QTcpSocket *socket, const Reply &reply);
+
+    QTcpServer *m_server;
+    Reply m_reply;
+    std::function<Reply(const RecordedRequest &)> m_handler;
+    QList<RecordedRequest> m_requests;
+    QHash<qsizetype, QPointer<QTcpSocket>> m_held;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+};
+
+} // namespace moxel::test
