@@ -1,0 +1,95 @@
+#include "targets.h"
+
+#include "factories.h"
+#include "textbox.h"
+#include "textviews.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace moxel {
+
+TargetList<DraftCopyTarget> copyTargets;
+TargetList<ToggleTarget> toggleTargets;
+TargetList<EditCNTarget> editTargets;
+
+DraftCopyTarget::DraftCopyTarget(const QString &key, const QString &fallback, const QString &label)
+    : key(key), fallback(fallback), label(label)
+{}
+
+void DraftCopyTarget::doCopy()
+{
+    const QPlainTextEdit *view = textView(key);
+    const QString text = view ? plainText(view) : fallback;
+    // A render inside the confirmation's event loop deletes this target:
+    // nothing of it may be used once the alert is up.
+    const QString word = label;
+    copyToPasteboard(text, word);
+}
+
+ToggleTarget::ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeView,
+                           const QString &closedTitle, const QString &openTitle)
+    : btn(btn), openView(openView), closeView(closeView), closedTitle(closedTitle),
+      openTitle(openTitle)
+{}
+
+void ToggleTarget::toggle()
+{
+    if (!openView)
+        return;
+    const bool wasHidden = openView->isHidden();
+    openView->setHidden(!wasHidden);
+    if (closeView)
+        closeView->setHidden(wasHidden);
+    if (btn)
+        setButtonTitle(btn, wasHidden ? openTitle : closedTitle);
+}
+
+EditCNTarget::EditCNTarget(QPlainTextEdit *tv, QPushButton *btn) : tv(tv), btn(btn) {}
+
+void EditCNTarget::toggle()
+{
+    if (!tv)
+        return;
+    tv->setReadOnly(!tv->isReadOnly());
+    if (!tv->isReadOnly()) {
+        // Focus inside the window only: the window itself is never activated,
+        // so the chat application keeps the keyboard until the user comes here.
+        if (tv->window() != tv)
+            tv->setFocus(Qt::OtherFocusReason);
+        if (btn)
+            setButtonTitle(btn, QStringLiteral("完成"));
+    } else if (btn) {
+        setButtonTitle(btn, QStringLiteral("编辑中文"));
+    }
+}
+
+void copyToPasteboard(const QString &text, const QString &label)
+{
+    if (text.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+
+    const QString title = QStringLiteral("已复制") + label;
+    // No parent: whatever window it would hang on may be rebuilt while it is open.
+    QMessageBox alert;
+    alert.setIcon(QMessageBox::NoIcon);
+    alert.setTextFormat(Qt::PlainText);
+    alert.setWindowTitle(title);
+    alert.setText(title);
+    alert.setInformativeText(QStringLiteral("回到聊天窗口粘贴即可。"));
+    if (auto *info = alert.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        info->setTextFormat(Qt::PlainText);
+    QPushButton *ok = alert.addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
+    ok->setAccessibleName(QStringLiteral("好"));
+    alert.setDefaultButton(ok);
+    alert.setEscapeButton(ok);
+    alert.exec();
+}
+
+} // namespace moxel
