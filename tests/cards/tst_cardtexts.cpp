@@ -173,6 +173,7 @@ void TestCardTexts::selectedChars_data()
     QTest::newRow("latin and spaces") << u"hi there"_s << u"已选 8 字"_s;
     QTest::newRow("family emoji is one") << FamilyEmoji << u"已选 1 字"_s;
     QTest::newRow("flag is one") << u"🇩🇪🇫🇷"_s << u"已选 2 字"_s;
+    QTest::newRow("flag right after an emoji") << u"👧🇩🇪"_s << u"已选 2 字"_s;
     QTest::newRow("skin tone is one") << u"👍🏽"_s << u"已选 1 字"_s;
     QTest::newRow("combining mark") << u"e\u0301\u0302x"_s << u"已选 2 字"_s;
     QTest::newRow("CR LF is one") << u"a\r\nb"_s << u"已选 3 字"_s;
@@ -187,6 +188,8 @@ void TestCardTexts::selectedChars()
 {
     QFETCH(QString, conversation);
     QFETCH(QString, expected);
+    QEXPECT_FAIL("flag right after an emoji", "Qt 6.4 splits a flag that follows an emoji",
+                 Continue);
     QCOMPARE(moxel::selectedCharsLine(conversation), expected);
 }
 

@@ -1,0 +1,63 @@
+#include "content.h"
+
+#include "cardtexts.h"
+#include "factories.h"
+#include "payload.h"
+#include "replycard.h"
+#include "sessioncard.h"
+#include "thinkingcard.h"
+
+using namespace Qt::StringLiterals;
+
+namespace moxel {
+
+namespace {
+
+QWidget *headerRow(const QString &label, const QString &value, const QString &name)
+{
+    Stack *row = hstack(8, Qt::AlignTop);
+    TextLabel *caption = oneLine(label, 10, INK3);
+    caption->setFixedWidth(28);
+    row->append(caption);
+    TextLabel *text = wrapLabel(value, 12, INK);
+    text->setObjectName(name);
+    row->append(text, 1);
+    return row;
+}
+
+} // namespace
+
+Stack *buildContent(const QJsonObject &payload)
+{
+    const QString intent = str(payload, u"intent");
+    const QString langName = str(payload, u"lang_name");
+    const QString lang = str(payload, u"lang");
+    const QString analysis = str(payload, u"analysis");
+    const QJsonObject session = object(payload, u"session");
+    const QString conversation = str(payload, u"conversation");
+
+    Stack *root = vstack(7, QMargins(10, 8, 10, 10));
+    root->setObjectName(u"content"_s);
+
+    Stack *header = vstack(3);
+    stretch(header, headerRow(u"意图"_s, intentText(intent), u"header-intent"_s), 0);
+    stretch(header, headerRow(u"语种"_s, languageText(langName), u"header-lang"_s), 0);
+    QWidget *headerCard = card(QString(), header);
+    headerCard->setObjectName(u"header-card"_s);
+    stretch(root, headerCard);
+
+    if (!session.isEmpty() || !conversation.isEmpty())
+        stretch(root, sessionCard(session, conversation));
+
+    if (const QString body = analysisBody(analysis); !body.isEmpty())
+        stretch(root, thinkingCard(payload, body));
+
+    // The reply card gets the language name as sent, not the header's "—".
+    QWidget *reply = replyCard(payload, lang, langName);
+    if (reply->objectName().isEmpty())
+        reply->setObjectName(u"reply-card"_s);
+    stretch(root, reply);
+    return root;
+}
+
+} // namespace moxel

@@ -1,0 +1,64 @@
+#include "thinkingcard.h"
+
+#include "cardtexts.h"
+#include "factories.h"
+#include "targets.h"
+
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+namespace moxel {
+
+QWidget *thinkingNodes(const QJsonObject &payload)
+{
+    Stack *list = vstack(4);
+    list->setObjectName(u"thinking-nodes"_s);
+    for (const ThinkingNode &node : thinkingNodeTexts(payload)) {
+        Stack *row = hstack(6, Qt::AlignTop);
+        row->append(swatch(ACCENT, QSize(5, 5), 2.5));
+        TextLabel *title = oneLine(node.title, 9.5, INK3);
+        title->setFont(font(9.5, true));
+        title->setFixedWidth(30);
+        row->append(title);
+        row->append(wrapLabel(node.text, 9.5), 1);
+        stretch(list, row, 0);
+    }
+    return list;
+}
+
+QWidget *thinkingCard(const QJsonObject &payload, const QString &analysis)
+{
+    Stack *column = vstack(4);
+
+    TextLabel *summary = wrapLabel(analysis, 10.5);
+    summary->setMaxLines(3);
+    summary->setObjectName(u"thinking-summary"_s);
+    stretch(column, summary, 0);
+
+    Stack *details = vstack(6);
+    details->setObjectName(u"thinking-details"_s);
+    TextLabel *full = wrapLabel(analysis, 10);
+    full->setObjectName(u"thinking-full"_s);
+    stretch(details, full, 0);
+    // Full width, like the full text: a leading-aligned column takes its
+    // natural width, and wrapped rows measured at another width get cut off.
+    stretch(details, thinkingNodes(payload), 0);
+    details->hide();
+
+    const QString closedTitle = u"▸ 思考节点"_s;
+    QPushButton *button = inlineButton(closedTitle);
+    button->setObjectName(u"thinking-toggle"_s);
+    auto *target = new ToggleTarget(button, details, summary, closedTitle, u"▾ 思考节点"_s);
+    target->setParent(button);
+    QObject::connect(button, &QPushButton::clicked, target, &ToggleTarget::toggle);
+    toggleTargets.append(target);
+
+    column->append(button);
+    stretch(column, details, 0);
+    QWidget *result = card(u"思考链"_s, column);
+    result->setObjectName(u"thinking-card"_s);
+    return result;
+}
+
+} // namespace moxel
