@@ -50,7 +50,10 @@ QString plainAnswer(QString content)
                                                           {QChar(0x300C), QChar(0x300D)},
                                                           {QChar(0x00AB), QChar(0x00BB)}};
     for (const auto &[open, close] : quotes) {
-        if (content.size() >= 2 && content.front() == open && content.back() == close) {
+        // "a" and "b" is a translation that happens to start and end with quotes.
+        if (content.size() >= 2 && content.front() == open && content.back() == close &&
+            !QStringView(content).mid(1, content.size() - 2).contains(open) &&
+            !QStringView(content).mid(1, content.size() - 2).contains(close)) {
             content = content.mid(1, content.size() - 2).trimmed();
             break;
         }

@@ -37,6 +37,8 @@ public:
     TranslateService(Backend *backend, ServiceSettings settings, QObject *parent = nullptr);
 
     void handle(HttpExchange *exchange);
+    // Requests in line for an upstream place.
+    qsizetype waiting() const { return m_waiting.size(); }
     // Writes one line per finished request of `server` through `sink`.
     void logExchanges(HttpServer *server, std::function<void(const QString &)> sink);
 

@@ -53,11 +53,11 @@ void UpstreamFetch::finish()
         return;
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = m_reply->error();
-    // HTTP error statuses come with their bodies, which say what went wrong;
-    // only a transport failure leaves no answer to read.
+    // Qt reports HTTP error statuses as errors too (400 even as a protocol
+    // one); with a status in hand, only a broken transfer counts as failure.
     const bool transport =
-        (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
-        (error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure);
+        (error > QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError) ||
+        error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
     if (!status.isValid() || transport) {
         Q_EMIT done({0, {}, u"upstream failed: %1"_s.arg(m_reply->errorString())});
         return;

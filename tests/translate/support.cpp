@@ -1,0 +1,140 @@
+#include "support.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace moxel::xlate::test {
+
+QByteArray Seen::header(const QByteArray &lowerName) const
+{
+    for (const auto &[name, value] : headers) {
+        if (name == lowerName)
+            return value;
+    }
+    return {};
+}
+
+QJsonObject Seen::json() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+QJsonObject Response::json() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+FakeUpstream::FakeUpstream(std::function<Scripted(const Seen &)> script, QObject *parent)
+    : QObject(parent), m_script(std::move(script)), m_server(new QTcpServer(this))
+{
+    m_server->listen(QHostAddress::LocalHost, 0);
+    connect(m_server, &QTcpServer::newConnection, this, &FakeUpstream::accept);
+}
+
+QUrl FakeUpstream::url() const
+{
+    return QUrl(u"http://127.0.0.1:%1"_s.arg(m_server->serverPort()));
+}
+
+void FakeUpstream::accept()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        socket->setParent(this);
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
+            *buffer += socket->readAll();
+            const qsizetype end = buffer->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            Seen request;
+            const QList<QByteArray> lines = buffer->left(end).split('\n');
+            const QList<QByteArray> start = lines.first().trimmed().split(' ');
+            request.method = start.value(0);
+            request.path = start.value(1);
+            qsizetype length = 0;
+            for (qsizetype i = 1; i < lines.size(); ++i) {
+                const qsizetype colon = lines[i].indexOf(':');
+                const QByteArray name = lines[i].left(colon).trimmed().toLower();
+                const QByteArray value = lines[i].mid(colon + 1).trimmed();
+                request.headers.append({name, value});
+                if (name == "content-length")
+                    length = value.toLongLong();
+            }
+            if (buffer->size() < end + 4 + length)
+                return;
+            request.body = buffer->mid(end + 4, length);
+            buffer->clear();
+            serve(socket, request);
+        });
+    }
+}
+
+void FakeUpstream::serve(QTcpSocket *socket, const Seen &request)
+{
+    seen.append(request);
+    const Scripted reply = m_script(request);
+    if (reply.kind == Scripted::Hang)
+        return;
+    if (reply.kind == Scripted::Raw) {
+        socket->write(reply.body);
+        socket->disconnectFromHost();
+        return;
+    }
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                      " Whatever\r\nContent-Type: application/json\r\n";
+    if (reply.closeDelimited)
+        head += "Connection: close\r\n";
+    else
+        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    socket->write(head + "\r\n" + reply.body);
+    if (reply.closeDelimited)
+        socket->disconnectFromHost();
+}
+
+Response post(const QUrl &url, const QByteArray &body, const Headers &headers)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
+    QNetworkReply *reply = network.post(request, body);
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!reply->isFinished())
+        finished.wait(30000);
+    Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                      reply->readAll()};
+    delete reply;
+    return response;
+}
+
+Response rawExchange(quint16 port, const QByteArray &bytes)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(10000))
+        return {};
+    socket.write(bytes);
+    QByteArray received;
+    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+    if (socket.state() != QAbstractSocket::UnconnectedState) {
+        QSignalSpy gone(&socket, &QTcpSocket::disconnected);
+        gone.wait(30000);
+    }
+    received += socket.readAll();
+    Response response;
+    const QList<QByteArray> start = received.left(received.indexOf("\r\n")).split(' ');
+    response.status = start.value(1).toInt();
+    const qsizetype end = received.indexOf("\r\n\r\n");
+    response.body = end < 0 ? QByteArray() : received.mid(end + 4);
+    return response;
+}
+
+} // namespace moxel::xlate::test

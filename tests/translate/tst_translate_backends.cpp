@@ -1,0 +1,374 @@
+#include "http.h"
+#include "libretranslate.h"
+#include "openai.h"
+#include "service.h"
+#include "support.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using namespace moxel::xlate;
+using namespace moxel::xlate::test;
+
+Q_DECLARE_METATYPE(moxel::xlate::test::Scripted)
+
+namespace {
+
+const QByteArray LANGUAGES =
+    R"json([{"code":"en","name":"English","targets":["pt","zh-Hans"]},
+        {"code":"pt","name":"Portuguese","targets":["en","zh-Hans"]},
+        {"code":"zh-Hans","name":"Chinese (Simplified)","targets":["en","pt"]},
+        {"code":"zh-Hant","name":"Chinese (Traditional)","targets":["en"]}])json"_ba;
+
+// The service in front of one backend, with a short deadline so that a hang
+// is noticed quickly.
+struct Front
+{
+    explicit Front(std::unique_ptr<Backend> chosen) : backend(std::move(chosen))
+    {
+        ServiceSettings settings;
+        settings.timeout = 1500ms;
+        service = std::make_unique<TranslateService>(backend.get(), settings);
+        server.setHandler([this](HttpExchange *exchange) { service->handle(exchange); });
+        server.listen(QHostAddress::LocalHost, 0);
+    }
+    Response translate(const QString &text, const QString &to)
+    {
+        const QByteArray body = QJsonDocument(QJsonObject{{u"text"_s, text}, {u"to"_s, to}})
+                                    .toJson(QJsonDocument::Compact);
+        return post(QUrl(u"http://127.0.0.1:%1/translate"_s.arg(server.port())), body);
+    }
+
+    std::unique_ptr<Backend> backend;
+    std::unique_ptr<TranslateService> service;
+    HttpServer server;
+};
+
+UpstreamSettings settingsFor(const QUrl &base, const QByteArray &secret)
+{
+    UpstreamSettings settings;
+    settings.base = base;
+    settings.secret = secret;
+    settings.timeout = 1500ms;
+    settings.maxAnswer = 1024 * 1024;
+    return settings;
+}
+
+void addFailureRows(const QByteArray &errorBody, const QString &errorText)
+{
+    QTest::newRow("error body, 4xx") << Scripted::json(400, errorBody) << 502 << errorText;
+    QTest::newRow("error body, 5xx") << Scripted::json(503, errorBody) << 502 << errorText;
+    QTest::newRow("HTML error page")
+        << Scripted::json(500, "<html>oops</html>") << 502 << u"HTTP 500"_s;
+    QTest::newRow("malformed JSON")
+        << Scripted::json(200, "{\"translatedText\": \"x") << 502 << QString();
+    QTest::newRow("JSON array") << Scripted::json(200, "[\"x\"]") << 502 << QString();
+    QTest::newRow("hang past the timeout") << Scripted::hang() << 504 << u"within"_s;
+    QTest::newRow("10 MB answer") << Scripted::json(200, QByteArray(10 * 1024 * 1024, 'x')) << 502
+                                  << u"larger"_s;
+    Scripted unannounced = Scripted::json(200, QByteArray(10 * 1024 * 1024, ' '));
+    unannounced.closeDelimited = true;
+    QTest::newRow("10 MB answer without length") << unannounced << 502 << u"larger"_s;
+    QTest::newRow("not HTTP") << Scripted::raw("SSH-2.0-OpenSSH\r\n\r\n") << 502 << QString();
+    QTest::newRow("closed mid-answer")
+        << Scripted::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"translatedText\":")
+        << 502 << QString();
+}
+
+void verifyOutcome(const Response &response, int status, const QString &expected)
+{
+    QCOMPARE(response.status, status);
+    if (status == 200) {
+        QCOMPARE(response.json(), QJsonObject({{u"text"_s, expected}}));
+        return;
+    }
+    const QString error = response.json().value(u"error"_s).toString();
+    QVERIFY2(!error.isEmpty(), response.body.constData());
+    QVERIFY2(error.contains(expected), qPrintable(error));
+    QVERIFY(!response.json().contains(u"text"_s));
+}
+
+} // namespace
+
+class TestTranslateBackends : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void libreAnswers_data();
+    void libreAnswers();
+    void libreRequest();
+    void libreLanguagesUnavailable();
+    void libreCodes_data();
+    void libreCodes();
+    void openaiAnswers_data();
+    void openaiAnswers();
+    void openaiRequest_data();
+    void openaiRequest();
+    void unreachable_data();
+    void unreachable();
+    void languageNames_data();
+    void languageNames();
+};
+
+void TestTranslateBackends::libreAnswers_data()
+{
+    QTest::addColumn<Scripted>("answer");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("translated") << Scripted::json(
+                                       200,
+                                       R"({"translatedText":"你好\n再见","detectedLanguage":{}})")
+                                << 200 << u"你好\n再见"_s;
+    QTest::newRow("translatedText not a string")
+        << Scripted::json(200, R"({"translatedText":["你好"]})") << 502 << u"translatedText"_s;
+    QTest::newRow("text instead of translatedText")
+        << Scripted::json(200, R"({"text":"你好"})") << 502 << u"translatedText"_s;
+    QTest::newRow("translatedText with an error status")
+        << Scripted::json(500, R"({"translatedText":"你好"})") << 502 << u"HTTP 500"_s;
+    addFailureRows(R"({"error":"zh is not supported"})", u"zh is not supported"_s);
+}
+
+void TestTranslateBackends::libreAnswers()
+{
+    QFETCH(Scripted, answer);
+    QFETCH(int, status);
+    QFETCH(QString, expected);
+
+    QNetworkAccessManager network;
+    FakeUpstream upstream([&](const Seen &request) {
+        return request.path == "/languages" ? Scripted::json(200, LANGUAGES) : answer;
+    });
+    Front front(std::make_unique<LibreTranslateBackend>(settingsFor(upstream.url(), {}), &network));
+    verifyOutcome(front.translate(u"Olá\ntchau"_s, u"zh"_s), status, expected);
+}
+
+void TestTranslateBackends::libreRequest()
+{
+    QNetworkAccessManager network;
+    FakeUpstream upstream([](const Seen &request) {
+        return request.path.endsWith("/languages")
+                   ? Scripted::json(200, LANGUAGES)
+                   : Scripted::json(200, R"({"translatedText":"ok"})");
+    });
+    QUrl base = upstream.url();
+    base.setPath(u"/lt/"_s);
+    Front front(std::make_unique<LibreTranslateBackend>(settingsFor(base, "lt-key"), &network));
+
+    QCOMPARE(front.translate(u"Olá"_s, u"zh"_s).status, 200);
+    QCOMPARE(front.translate(u"你好"_s, u"pt-BR"_s).status, 200);
+    QCOMPARE(front.translate(u"Hi"_s, u"zh-TW"_s).status, 200);
+
+    // The language list is asked for once and kept.
+    QCOMPARE(upstream.seen.size(), 4);
+    QCOMPARE(upstream.seen[0].method, "GET"_ba);
+    QCOMPARE(upstream.seen[0].path, "/lt/languages"_ba);
+    const Seen &first = upstream.seen[1];
+    QCOMPARE(first.method, "POST"_ba);
+    QCOMPARE(first.path, "/lt/translate"_ba);
+    QVERIFY(first.header("content-type").startsWith("application/json"));
+    QCOMPARE(first.json(), QJsonObject({{u"q"_s, u"Olá"_s},
+                                        {u"source"_s, u"auto"_s},
+                                        {u"target"_s, u"zh-Hans"_s},
+                                        {u"format"_s, u"text"_s},
+                                        {u"api_key"_s, u"lt-key"_s}}));
+    QCOMPARE(upstream.seen[2].json().value(u"target"_s), u"pt"_s);
+    QCOMPARE(upstream.seen[3].json().value(u"target"_s), u"zh-Hant"_s);
+}
+
+void TestTranslateBackends::libreLanguagesUnavailable()
+{
+    // An old or locked-down server without /languages still gets the request,
+    // with the code as it came, and the list is asked for again next time.
+    QNetworkAccessManager network;
+    FakeUpstream upstream([](const Seen &request) {
+        return request.path == "/languages" ? Scripted::json(404, R"({"error":"Not Found"})")
+                                            : Scripted::json(200, R"({"translatedText":"ok"})");
+    });
+    Front front(std::make_unique<LibreTranslateBackend>(settingsFor(upstream.url(), {}), &network));
+    verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), 200, u"ok"_s);
+    verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), 200, u"ok"_s);
+    QCOMPARE(upstream.seen.size(), 4);
+    QCOMPARE(upstream.seen[1].json().value(u"target"_s), u"zh"_s);
+    QVERIFY(!upstream.seen[1].json().contains(u"api_key"_s));
+    QCOMPARE(upstream.seen[2].path, "/languages"_ba);
+}
+
+void TestTranslateBackends::libreCodes_data()
+{
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QStringList>("server");
+    QTest::addColumn<QString>("expected");
+
+    const QStringList modern = {u"en"_s, u"pt"_s, u"pb"_s, u"zh-Hans"_s, u"zh-Hant"_s};
+    const QStringList older = {u"en"_s, u"pt"_s, u"zh"_s, u"zt"_s};
+    QTest::newRow("zh, modern") << u"zh"_s << modern << u"zh-Hans"_s;
+    QTest::newRow("zh-CN, modern") << u"zh-CN"_s << modern << u"zh-Hans"_s;
+    QTest::newRow("zh-TW, modern") << u"zh-TW"_s << modern << u"zh-Hant"_s;
+    QTest::newRow("zh, older") << u"zh"_s << older << u"zh"_s;
+    QTest::newRow("zh-Hans, older") << u"zh-Hans"_s << older << u"zh"_s;
+    QTest::newRow("zh_TW, older") << u"zh_TW"_s << older << u"zt"_s;
+    QTest::newRow("pt-BR, modern") << u"pt-BR"_s << modern << u"pb"_s;
+    QTest::newRow("pt-BR, older") << u"pt-BR"_s << older << u"pt"_s;
+    QTest::newRow("case") << u"EN"_s << modern << u"en"_s;
+    QTest::newRow("region dropped") << u"en-GB"_s << modern << u"en"_s;
+    QTest::newRow("unlisted") << u"de"_s << modern << u"de"_s;
+    QTest::newRow("no list") << u"zh"_s << QStringList() << u"zh"_s;
+}
+
+void TestTranslateBackends::libreCodes()
+{
+    QFETCH(QString, to);
+    QFETCH(QStringList, server);
+    QFETCH(QString, expected);
+    QCOMPARE(libreLanguage(to, server), expected);
+}
+
+void TestTranslateBackends::openaiAnswers_data()
+{
+    QTest::addColumn<Scripted>("answer");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("expected");
+
+    const auto chat = [](const QString &content) {
+        const QJsonObject message{{u"role"_s, u"assistant"_s}, {u"content"_s, content}};
+        const QJsonObject choice{{u"index"_s, 0}, {u"message"_s, message}};
+        return Scripted::json(
+            200, QJsonDocument(QJsonObject{{u"choices"_s, QJsonArray{choice}}}).toJson());
+    };
+    QTest::newRow("plain") << chat(u"你好\n再见"_s) << 200 << u"你好\n再见"_s;
+    QTest::newRow("quoted, padded")
+        << chat(u"\n \"你好，5000 件\" \n"_s) << 200 << u"你好，5000 件"_s;
+    QTest::newRow("curly quotes") << chat(u"“Olá”"_s) << 200 << u"Olá"_s;
+    QTest::newRow("inner quotes kept") << chat(u"\"a\" and \"b\""_s) << 200 << u"\"a\" and \"b\""_s;
+    QTest::newRow("reasoning dropped")
+        << chat(u"<think>\nhmm\n</think>\n\nOlá"_s) << 200 << u"Olá"_s;
+    QTest::newRow("empty content") << chat(u"  "_s) << 502 << u"content"_s;
+    QTest::newRow("no choices") << Scripted::json(200, R"({"choices":[]})") << 502 << u"content"_s;
+    QTest::newRow("content null") << Scripted::json(200,
+                                                    R"({"choices":[{"message":{"content":null}}]})")
+                                  << 502 << u"content"_s;
+    QTest::newRow("OpenAI error shape")
+        << Scripted::json(401, R"({"error":{"message":"Incorrect API key provided",)"
+                               R"("type":"invalid_request_error","code":"invalid_api_key"}})")
+        << 502 << u"HTTP 401: Incorrect API key provided"_s;
+    addFailureRows(R"({"error":"model \"qwen\" not found, try pulling it first"})",
+                   u"model \"qwen\" not found"_s);
+}
+
+void TestTranslateBackends::openaiAnswers()
+{
+    QFETCH(Scripted, answer);
+    QFETCH(int, status);
+    QFETCH(QString, expected);
+
+    QNetworkAccessManager network;
+    FakeUpstream upstream([&](const Seen &) { return answer; });
+    Front front(std::make_unique<OpenAiBackend>(settingsFor(upstream.url(), "sk-test"), u"qwen"_s,
+                                                &network));
+    verifyOutcome(front.translate(u"Olá\ntchau"_s, u"zh"_s), status, expected);
+}
+
+void TestTranslateBackends::openaiRequest_data()
+{
+    QTest::addColumn<QString>("basePath");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("path");
+
+    QTest::newRow("bare base, key") << QString() << "sk-test"_ba
+                                    << "/v1/chat/completions"_ba;
+    QTest::newRow("base with /v1") << u"/v1"_s << QByteArray() << "/v1/chat/completions"_ba;
+    QTest::newRow("base with a prefix") << u"/api/"_s << "k"_ba
+                                        << "/api/v1/chat/completions"_ba;
+}
+
+void TestTranslateBackends::openaiRequest()
+{
+    QFETCH(QString, basePath);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, path);
+
+    QNetworkAccessManager network;
+    FakeUpstream upstream([](const Seen &) {
+        return Scripted::json(200, R"({"choices":[{"message":{"content":"ok"}}]})");
+    });
+    QUrl base = upstream.url();
+    base.setPath(basePath);
+    Front front(std::make_unique<OpenAiBackend>(settingsFor(base, key), u"qwen2.5:7b"_s, &network));
+    QCOMPARE(front.translate(u"Olá, 5000 peças\nPedido #A-123"_s, u"zh"_s).status, 200);
+
+    QCOMPARE(upstream.seen.size(), 1);
+    const Seen &request = upstream.seen.first();
+    QCOMPARE(request.method, "POST"_ba);
+    QCOMPARE(request.path, path);
+    QCOMPARE(request.header("authorization"), key.isEmpty() ? QByteArray() : "Bearer " + key);
+    const QJsonObject body = request.json();
+    QCOMPARE(body.value(u"model"_s), u"qwen2.5:7b"_s);
+    QCOMPARE(body.value(u"temperature"_s), 0);
+    QCOMPARE(body.value(u"stream"_s), false);
+    const QJsonArray messages = body.value(u"messages"_s).toArray();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].toObject().value(u"role"_s), u"system"_s);
+    QVERIFY(
+        messages[0].toObject().value(u"content"_s).toString().contains(u"Simplified Chinese"_s));
+    QCOMPARE(
+        messages[1].toObject(),
+        QJsonObject({{u"role"_s, u"user"_s}, {u"content"_s, u"Olá, 5000 peças\nPedido #A-123"_s}}));
+}
+
+void TestTranslateBackends::unreachable_data()
+{
+    QTest::addColumn<QString>("backend");
+    QTest::newRow("libretranslate") << u"libretranslate"_s;
+    QTest::newRow("openai") << u"openai"_s;
+}
+
+void TestTranslateBackends::unreachable()
+{
+    QFETCH(QString, backend);
+    QUrl closed;
+    {
+        // A port that was just free is, for this test's purpose, refused.
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closed = QUrl(u"http://127.0.0.1:%1"_s.arg(probe.serverPort()));
+    }
+    QNetworkAccessManager network;
+    std::unique_ptr<Backend> chosen;
+    if (backend == u"openai")
+        chosen = std::make_unique<OpenAiBackend>(settingsFor(closed, {}), u"m"_s, &network);
+    else
+        chosen = std::make_unique<LibreTranslateBackend>(settingsFor(closed, {}), &network);
+    Front front(std::move(chosen));
+    verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), 502, backend);
+}
+
+void TestTranslateBackends::languageNames_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("zh") << u"zh"_s << u"Simplified Chinese"_s;
+    QTest::newRow("zh-Hant") << u"zh-Hant"_s << u"Traditional Chinese"_s;
+    QTest::newRow("pt") << u"pt"_s << u"Portuguese"_s;
+    QTest::newRow("pt-BR") << u"pt-BR"_s << u"Portuguese (Brazil)"_s;
+    QTest::newRow("es_MX") << u"es_MX"_s << u"Spanish (Mexico)"_s;
+    QTest::newRow("unknown") << u"xq"_s << u"xq"_s;
+}
+
+void TestTranslateBackends::languageNames()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, name);
+    QCOMPARE(languageName(code), name);
+}
+
+QTEST_GUILESS_MAIN(TestTranslateBackends)
+#include "tst_translate_backends.moc"

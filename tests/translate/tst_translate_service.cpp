@@ -1,0 +1,368 @@
+#include "backend.h"
+#include "demo.h"
+#include "http.h"
+#include "service.h"
+#include "support.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace moxel::xlate;
+using namespace moxel::xlate::test;
+
+namespace {
+
+// Calls stay open until the test finishes them.
+class HeldBackend final : public Backend
+{
+    Q_OBJECT
+public:
+    QString name() const override { return u"held"_s; }
+    BackendCall *translate(const QString &text, const QString &, QObject *parent) override
+    {
+        auto *call = new BackendCall(parent);
+        calls.append(call);
+        texts.append(text);
+        return call;
+    }
+    QList<QPointer<BackendCall>> calls;
+    QStringList texts;
+};
+
+struct Running
+{
+    Running(Backend *backend, ServiceSettings settings, HttpLimits limits = {})
+        : service(backend, settings), server(limits)
+    {
+        server.setHandler([this](HttpExchange *exchange) { service.handle(exchange); });
+        service.logExchanges(&server, [this](const QString &line) { log.append(line); });
+        server.listen(QHostAddress::LocalHost, 0);
+    }
+    QUrl url() const { return QUrl(u"http://127.0.0.1:%1/translate"_s.arg(server.port())); }
+
+    TranslateService service;
+    HttpServer server;
+    QStringList log;
+};
+
+QByteArray body(const QString &text, const QString &to)
+{
+    return QJsonDocument(QJsonObject{{u"text"_s, text}, {u"to"_s, to}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// Every failure must read as one to the popup: no "text" member at all.
+void verifyFailure(const Response &response, int status)
+{
+    QCOMPARE(response.status, status);
+    QVERIFY2(response.json().value(u"error"_s).isString(), response.body.constData());
+    QVERIFY(!response.json().contains(u"text"_s));
+}
+
+} // namespace
+
+class TestTranslateService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void token_data();
+    void token();
+    void requests_data();
+    void requests();
+    void rawRequests_data();
+    void rawRequests();
+    void upstreamCap();
+    void clientLeavingCancelsItsCall();
+    void logLinesKeepSecrets();
+    void phrases_data();
+    void phrases();
+    void phraseTablesRejected_data();
+    void phraseTablesRejected();
+};
+
+void TestTranslateService::token_data()
+{
+    QTest::addColumn<QByteArray>("configured");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("send");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("right") << "s3cret-token"_ba
+                           << "s3cret-token"_ba << true << 200;
+    QTest::newRow("wrong, same length") << "s3cret-token"_ba
+                                        << "s3cret-tokem"_ba << true << 401;
+    QTest::newRow("prefix") << "s3cret-token"_ba
+                            << "s3cret"_ba << true << 401;
+    QTest::newRow("longer") << "s3cret-token"_ba
+                            << "s3cret-token2"_ba << true << 401;
+    QTest::newRow("empty header") << "s3cret-token"_ba << QByteArray() << true << 401;
+    QTest::newRow("missing") << "s3cret-token"_ba << QByteArray() << false << 401;
+    QTest::newRow("none configured, none sent") << QByteArray() << QByteArray() << false << 200;
+    QTest::newRow("none configured, one sent") << QByteArray() << "anything"_ba << true << 200;
+}
+
+void TestTranslateService::token()
+{
+    QFETCH(QByteArray, configured);
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, send);
+    QFETCH(int, status);
+
+    DemoBackend demo(PhraseTable::builtIn());
+    Running running(&demo, {configured});
+    Headers headers;
+    if (send)
+        headers.append({"X-Token"_ba, sent});
+    const Response response = post(running.url(), body(u"hello"_s, u"zh"_s), headers);
+    if (status == 200)
+        QCOMPARE(response.status, 200);
+    else
+        verifyFailure(response, status);
+}
+
+void TestTranslateService::requests_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text");
+
+    const QString sentence =
+        u"Olá Duvo, o preço deste batom é USD 1,25 por peça para 5000 peças."_s;
+    QTest::newRow("translated") << body(sentence, u"zh"_s) << u"/translate"_s << 200
+                                << u"你好 Duvo，这款口红订购 5000 件的价格是每件 USD 1.25。"_s;
+    QTest::newRow("query ignored") << body(sentence, u"zh"_s) << u"/translate?x=1"_s << 200
+                                   << u"你好 Duvo，这款口红订购 5000 件的价格是每件 USD 1.25。"_s;
+    QTest::newRow("blank text kept")
+        << body(u" \n"_s, u"zh"_s) << u"/translate"_s << 200 << u" \n"_s;
+    QTest::newRow("other path") << body(sentence, u"zh"_s) << u"/v1/translate"_s << 404
+                                << QString();
+    QTest::newRow("not JSON") << "text=hi&to=zh"_ba << u"/translate"_s << 400 << QString();
+    QTest::newRow("array") << "[\"hi\",\"zh\"]"_ba << u"/translate"_s << 400 << QString();
+    QTest::newRow("text a number")
+        << "{\"text\":5,\"to\":\"zh\"}"_ba << u"/translate"_s << 400 << QString();
+    QTest::newRow("text missing") << "{\"to\":\"zh\"}"_ba << u"/translate"_s << 400 << QString();
+    QTest::newRow("to missing") << "{\"text\":\"hi\"}"_ba << u"/translate"_s << 400 << QString();
+    QTest::newRow("to not a code")
+        << body(u"hi"_s, u"zh\r\nX: 1"_s) << u"/translate"_s << 400 << QString();
+    QTest::newRow("to empty") << body(u"hi"_s, QString()) << u"/translate"_s << 400 << QString();
+    QTest::newRow("trailing garbage")
+        << body(u"hi"_s, u"zh"_s) + "x" << u"/translate"_s << 400 << QString();
+}
+
+void TestTranslateService::requests()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+
+    DemoBackend demo(PhraseTable::builtIn());
+    Running running(&demo, {});
+    QUrl url = running.url();
+    url.setPath(path.section(u'?', 0, 0));
+    url.setQuery(path.section(u'?', 1));
+    const Response response = post(url, body);
+    if (status != 200) {
+        verifyFailure(response, status);
+        return;
+    }
+    QCOMPARE(response.status, 200);
+    QCOMPARE(response.json(), QJsonObject({{u"text"_s, text}}));
+}
+
+void TestTranslateService::rawRequests_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("status");
+
+    const QByteArray json = body(u"Olá"_s, u"pt"_s);
+    const auto request = [](const QByteArray &method, const QByteArray &payload,
+                            const QByteArray &extra = {}) {
+        return method + " /translate HTTP/1.1\r\nHost: x\r\n" + extra +
+               "Content-Length: " + QByteArray::number(payload.size()) + "\r\n\r\n" + payload;
+    };
+    const QByteArray filler = QByteArray(1024 - json.size() - 1, ' ');
+
+    QTest::newRow("body at the cap") << request("POST", filler + json + ' ') << 200;
+    QTest::newRow("body over the cap") << request("POST", filler + json + "  ") << 413;
+    QTest::newRow("declared far over the cap")
+        << "POST /translate HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n"_ba << 413;
+    QTest::newRow("GET") << request("GET", {}) << 405;
+    QTest::newRow("chunked")
+        << "POST /translate HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"_ba
+        << 411;
+    QTest::newRow("two lengths")
+        << request("POST", json, "Content-Length: " + QByteArray::number(json.size() + 1) + "\r\n")
+        << 400;
+    QTest::newRow("negative length")
+        << "POST /translate HTTP/1.1\r\nContent-Length: -1\r\n\r\n"_ba << 400;
+    QTest::newRow("not HTTP") << "hello there\r\n\r\n"_ba << 400;
+    QTest::newRow("header line without colon")
+        << "POST /translate HTTP/1.1\r\nX-Token abc\r\n\r\n"_ba << 400;
+    QTest::newRow("head too large")
+        << "POST /translate HTTP/1.1\r\nX-Pad: " + QByteArray(20000, 'a') + "\r\n\r\n"
+        << 431;
+    QTest::newRow("head too large, unfinished")
+        << "POST /translate HTTP/1.1\r\nX-Pad: " + QByteArray(20000, 'a') << 431;
+}
+
+void TestTranslateService::rawRequests()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, status);
+
+    DemoBackend demo(PhraseTable::builtIn());
+    HttpLimits limits;
+    limits.maxBody = 1024;
+    Running running(&demo, {}, limits);
+    const Response response = rawExchange(running.server.port(), bytes);
+    if (status == 200) {
+        QCOMPARE(response.status, 200);
+        QVERIFY(response.json().value(u"text"_s).isString());
+    } else {
+        verifyFailure(response, status);
+    }
+}
+
+void TestTranslateService::upstreamCap()
+{
+    HeldBackend held;
+    ServiceSettings settings;
+    settings.maxUpstream = 2;
+    settings.maxQueued = 1;
+    Running running(&held, settings);
+
+    QNetworkAccessManager network;
+    QList<QNetworkReply *> replies;
+    const auto send = [&](const QString &text) {
+        QNetworkRequest request(running.url());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
+        replies.append(network.post(request, body(text, u"zh"_s)));
+    };
+    for (const QString &text : {u"one"_s, u"two"_s, u"three"_s})
+        send(text);
+    QTRY_COMPARE(held.calls.size(), 2);
+    QTRY_COMPARE(running.service.waiting(), 1);
+
+    // With both places taken and the line full, the fourth is turned away.
+    send(u"four"_s);
+    QTRY_VERIFY(replies[3]->isFinished());
+    QCOMPARE(replies[3]->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 503);
+    QCOMPARE(held.calls.size(), 2);
+
+    Q_EMIT held.calls[0]->finished(Outcome::success(u"一"_s));
+    QTRY_VERIFY(replies[0]->isFinished());
+    QCOMPARE(QJsonDocument::fromJson(replies[0]->readAll()).object().value(u"text"_s), u"一"_s);
+    QTRY_COMPARE(held.calls.size(), 3);
+    QCOMPARE(held.texts.last(), u"three"_s);
+
+    Q_EMIT held.calls[1]->finished(Outcome::failure(u"upstream said no"_s));
+    QTRY_VERIFY(replies[1]->isFinished());
+    QCOMPARE(replies[1]->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 502);
+    QCOMPARE(QJsonDocument::fromJson(replies[1]->readAll()).object(),
+             QJsonObject({{u"error"_s, u"upstream said no"_s}}));
+    qDeleteAll(replies);
+}
+
+void TestTranslateService::clientLeavingCancelsItsCall()
+{
+    HeldBackend held;
+    ServiceSettings settings;
+    settings.maxUpstream = 1;
+    Running running(&held, settings);
+
+    QNetworkAccessManager network;
+    QNetworkRequest request(running.url());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
+    QNetworkReply *first = network.post(request, body(u"one"_s, u"zh"_s));
+    QTRY_COMPARE(held.calls.size(), 1);
+    QNetworkReply *second = network.post(request, body(u"two"_s, u"zh"_s));
+    QTRY_COMPARE(running.service.waiting(), 1);
+
+    first->abort();
+    QTRY_VERIFY(held.calls[0].isNull());
+    QTRY_COMPARE(held.calls.size(), 2);
+    QCOMPARE(held.texts.last(), u"two"_s);
+    QVERIFY(running.log.first().contains(u"status=gone"_s));
+    delete first;
+    delete second;
+}
+
+void TestTranslateService::logLinesKeepSecrets()
+{
+    DemoBackend demo(PhraseTable::builtIn());
+    Running running(&demo, {"tok-AbC123"_ba});
+    post(running.url(), body(u"confidential-draft"_s, u"pt-BR"_s),
+         {{"X-Token"_ba, "tok-AbC123"_ba}});
+    post(running.url(), body(u"confidential-draft"_s, u"zh"_s), {{"X-Token"_ba, "guess"_ba}});
+    QTRY_COMPARE(running.log.size(), 2);
+    QVERIFY(running.log[0].contains(u"backend=demo to=pt-BR status=200 ms="_s));
+    QVERIFY(running.log[1].contains(u"status=401"_s));
+    for (const QString &line : std::as_const(running.log)) {
+        QVERIFY(!line.contains(u"confidential"_s));
+        QVERIFY(!line.contains(u"tok-AbC123"_s));
+        QVERIFY(!line.contains(u"guess"_s));
+    }
+}
+
+void TestTranslateService::phrases_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("expected");
+
+    const QString pt = u"Olá Duvo, o preço deste batom é USD 1,25 por peça para 5000 peças."_s;
+    const QString zh = u"你好 Duvo，这款口红订购 5000 件的价格是每件 USD 1.25。"_s;
+    QTest::newRow("self-test sentence") << pt << u"zh"_s << zh;
+    QTest::newRow("back again") << zh << u"pt"_s << pt;
+    QTest::newRow("regional code") << pt << u"zh-CN"_s << zh;
+    QTest::newRow("spacing differs") << u"  Olá Duvo,  o preço deste batom é USD 1,25 por "
+                                        u"peça\tpara 5000 peças.\n"_s
+                                     << u"zh"_s << zh;
+    QTest::newRow("line by line")
+        << u"Olá, obrigado pela sua mensagem.\n\nObrigado! Aguardo o seu retorno."_s << u"zh"_s
+        << u"您好，感谢您的留言。\n\n谢谢！期待您的回复。"_s;
+    QTest::newRow("one line unknown")
+        << u"Olá, obrigado pela sua mensagem.\nAté amanhã"_s << u"zh"_s
+        << DEMO_MARKER + u"\nOlá, obrigado pela sua mensagem.\nAté amanhã"_s;
+    QTest::newRow("unknown text") << u"Bom dia"_s << u"zh"_s << DEMO_MARKER + u"\nBom dia"_s;
+    QTest::newRow("language not in the entry") << pt << u"de"_s << DEMO_MARKER + u'\n' + pt;
+}
+
+void TestTranslateService::phrases()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, to);
+    QFETCH(QString, expected);
+    QCOMPARE(demoTranslation(PhraseTable::builtIn(), text, to), expected);
+}
+
+void TestTranslateService::phraseTablesRejected_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("not JSON") << "{phrases: []}"_ba;
+    QTest::newRow("no phrases array") << "{\"phrases\": {}}"_ba;
+    QTest::newRow("one language") << "{\"phrases\": [{\"pt\": \"Olá\"}]}"_ba;
+    QTest::newRow("number") << "{\"phrases\": [{\"pt\": \"Olá\", \"zh\": 5}]}"_ba;
+    QTest::newRow("blank") << "{\"phrases\": [{\"pt\": \"Olá\", \"zh\": \" \"}]}"_ba;
+}
+
+void TestTranslateService::phraseTablesRejected()
+{
+    QFETCH(QByteArray, json);
+    QString error;
+    QVERIFY(!PhraseTable::fromJson(json, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestTranslateService)
+#include "tst_translate_service.moc"
