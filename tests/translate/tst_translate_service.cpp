@@ -4,6 +4,8 @@
 #include "service.h"
 #include "support.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -86,6 +88,8 @@ private Q_SLOTS:
     void phrases();
     void phraseTablesRejected_data();
     void phraseTablesRejected();
+    void examplePayloadsCovered_data();
+    void examplePayloadsCovered();
 };
 
 void TestTranslateService::token_data()
@@ -138,9 +142,9 @@ void TestTranslateService::requests_data()
     const QString sentence =
         u"Olá Duvo, o preço deste batom é USD 1,25 por peça para 5000 peças."_s;
     QTest::newRow("translated") << body(sentence, u"zh"_s) << u"/translate"_s << 200
-                                << u"你好 Duvo，这款口红订购 5000 件的价格是每件 USD 1.25。"_s;
+                                << u"你好 Duvo，这款口红 5000 支的价格是每支 USD 1.25。"_s;
     QTest::newRow("query ignored") << body(sentence, u"zh"_s) << u"/translate?x=1"_s << 200
-                                   << u"你好 Duvo，这款口红订购 5000 件的价格是每件 USD 1.25。"_s;
+                                   << u"你好 Duvo，这款口红 5000 支的价格是每支 USD 1.25。"_s;
     QTest::newRow("blank text kept")
         << body(u" \n"_s, u"zh"_s) << u"/translate"_s << 200 << u" \n"_s;
     QTest::newRow("other path") << body(sentence, u"zh"_s) << u"/v1/translate"_s << 404
@@ -321,7 +325,7 @@ void TestTranslateService::phrases_data()
     QTest::addColumn<QString>("expected");
 
     const QString pt = u"Olá Duvo, o preço deste batom é USD 1,25 por peça para 5000 peças."_s;
-    const QString zh = u"你好 Duvo，这款口红订购 5000 件的价格是每件 USD 1.25。"_s;
+    const QString zh = u"你好 Duvo，这款口红 5000 支的价格是每支 USD 1.25。"_s;
     QTest::newRow("self-test sentence") << pt << u"zh"_s << zh;
     QTest::newRow("back again") << zh << u"pt"_s << pt;
     QTest::newRow("regional code") << pt << u"zh-CN"_s << zh;
@@ -362,6 +366,41 @@ void TestTranslateService::phraseTablesRejected()
     QString error;
     QVERIFY(!PhraseTable::fromJson(json, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestTranslateService::examplePayloadsCovered_data()
+{
+    QTest::addColumn<QString>("draft");
+    QTest::addColumn<QString>("cn");
+    QTest::addColumn<QString>("lang");
+
+    const QDir examples(QStringLiteral(MOXEL_SOURCE_DIR "/examples"));
+    for (const QString &name : examples.entryList({u"*.jsonl"_s}, QDir::Files)) {
+        QFile file(examples.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        int number = 0;
+        while (!file.atEnd()) {
+            const QJsonObject payload = QJsonDocument::fromJson(file.readLine()).object();
+            ++number;
+            const QString draft = payload.value(u"draft"_s).toString();
+            const QString cn = payload.value(u"cn"_s).toString();
+            if (draft.isEmpty() || cn.isEmpty())
+                continue;
+            QTest::addRow("%s:%d", qPrintable(name), number)
+                << draft << cn << payload.value(u"lang"_s).toString();
+        }
+    }
+}
+
+// A demo run shows the payload's own texts when either side is edited back.
+void TestTranslateService::examplePayloadsCovered()
+{
+    QFETCH(QString, draft);
+    QFETCH(QString, cn);
+    QFETCH(QString, lang);
+    const PhraseTable table = PhraseTable::builtIn();
+    QCOMPARE(demoTranslation(table, draft, u"zh"_s), cn);
+    QCOMPARE(demoTranslation(table, cn, lang), draft);
 }
 
 QTEST_GUILESS_MAIN(TestTranslateService)
