@@ -43,6 +43,15 @@ ScreenSpace screenSpace()
     return {double(primary->geometry().y()), double(primary->geometry().height())};
 }
 
+// Above other windows without taking the keyboard from them. Headless
+// platforms have no stacking and say so on standard error, so they are spared.
+void bringToFront(QWidget *w)
+{
+    const QString platform = QGuiApplication::platformName();
+    if (platform != u"offscreen" && platform != u"minimal")
+        w->raise();
+}
+
 void paintBackground(QWidget *w)
 {
     QPalette pal = w->palette();
@@ -81,6 +90,12 @@ void PopupWindow::fitFrame()
     const QSize decorations = outer.size() - size();
     resize(wanted.size() - decorations);
     move(wanted.topLeft());
+}
+
+void PopupWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    fitFrame();
 }
 
 void PopupWindow::moveEvent(QMoveEvent *event)
@@ -185,7 +200,7 @@ void Popup::render(const QJsonObject &payload)
     m_scroll->verticalScrollBar()->setValue(0);
     if (!m_win->isVisible()) {
         m_win->show();
-        m_win->raise();
+        bringToFront(m_win.get());
     }
     if (m_options.debugMode) {
         const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
@@ -214,7 +229,7 @@ void Popup::placeAndShow()
     m_win->setWindowOpacity(0.0);
     m_win->placeFrame(target);
     m_win->show();
-    m_win->raise();
+    bringToFront(m_win.get());
 #ifdef Q_OS_MACOS
     raiseToScreenSaverLevel(m_win.get());
 #endif

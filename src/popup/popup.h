@@ -40,6 +40,7 @@ public:
     void placeFrame(const QRect &frame);
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -1,0 +1,164 @@
+#include "popupprocess.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray Fatal = "moxel-popup: 第一行不是合法 JSON\n";
+
+QByteArray payload(const QByteArray &intent)
+{
+    return "{\"intent\":\"" + intent + "\",\"draft\":\"Olá\",\"cn\":\"你好\"}\n";
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void badFirstLine_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::newRow("closed at once") << QByteArray();
+        QTest::newRow("empty line") << QByteArray("\n{}\n");
+        QTest::newRow("array") << QByteArray("[]\n");
+        QTest::newRow("number") << QByteArray("42\n");
+        QTest::newRow("string") << QByteArray("\"x\"\n");
+        QTest::newRow("two objects") << QByteArray("{}{}\n");
+        QTest::newRow("lenient number") << QByteArray("{\"a\":.5}\n");
+        QTest::newRow("broken") << QByteArray("{\"intent\":\n");
+        QTest::newRow("invalid UTF-8 outside strings") << QByteArray("{\xff}\n");
+    }
+    void badFirstLine()
+    {
+        QFETCH(QByteArray, input);
+        PopupProcess p;
+        p.start({u"--debug"_s});
+        p.write(input);
+        p.closeInput();
+        QVERIFY(p.finish());
+        QVERIFY(!p.crashed());
+        QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(p.err, Fatal);
+        QCOMPARE(p.out, QByteArray());
+        QVERIFY(!QFile::exists(p.settingsFile()));
+    }
+
+    void badFirstLineNeedsNoDisplay()
+    {
+        // No window is ever made for a bad first line, so no display is needed.
+        PopupProcess p(u"xcb"_s);
+        p.env.insert(u"DISPLAY"_s, u":999"_s);
+        p.start({});
+        p.write("nope\n");
+        p.closeInput();
+        QVERIFY(p.finish());
+        QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(p.err, Fatal);
+    }
+
+    void endOfInputEndsTheProgram()
+    {
+        PopupProcess p;
+        p.start({u"--debug"_s});
+        p.write(payload("first"));
+        p.closeInput();
+        QVERIFY(p.finish());
+        QCOMPARE(p.exitCode(), 0);
+        const auto frames = p.lines("FRAME ");
+        QCOMPARE(frames.size(), 1);
+        QVERIFY(frames[0].endsWith(" first=true"));
+        QVERIFY(frames[0].startsWith("FRAME x="));
+    }
+
+    void everyLaterObjectIsRendered()
+    {
+        // Bad, blank and array lines leave no trace; each object renders once,
+        // in order, none merged; a last line without a line feed counts too.
+        QByteArray input = payload("first");
+        const int burst = 1500;
+        for (int i = 0; i < burst; ++i) {
+            input += "{\"intent\":\"n" + QByteArray::number(i) + "\"}\n";
+            if (i % 100 == 0)
+                input += "   \n[1,2]\n7\n{broken\n\r\n\t{\"lenient\":1.}\n";
+        }
+        input += "  {\"intent\":\"last\"}  ";
+        PopupProcess p;
+        p.start({u"--debug"_s});
+        p.write(input);
+        p.closeInput();
+        QVERIFY(p.finish(120000));
+        QCOMPARE(p.exitCode(), 0);
+        const auto frames = p.lines("FRAME ");
+        QCOMPARE(frames.size(), 1 + burst + 1);
+        QVERIFY(frames.first().endsWith("first=true"));
+        for (qsizetype i = 1; i < frames.size(); ++i)
+            QVERIFY(frames[i].endsWith("first=false"));
+        QCOMPARE(p.err, QByteArray());
+    }
+
+    void noDiagnosticsWithoutDebug()
+    {
+        PopupProcess p;
+        p.start({u"--debug=1"_s, u"--DEBUG"_s});
+        p.write(payload("x") + payload("y"));
+        p.closeInput();
+        QVERIFY(p.finish());
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.out, QByteArray());
+        QCOMPARE(p.err, QByteArray());
+    }
+
+    void sizeOption()
+    {
+        PopupProcess p;
+        p.start({u"--size"_s, u"500,600"_s, u"--debug"_s});
+        p.write(payload("x"));
+        p.closeInput();
+        QVERIFY(p.finish());
+        const auto frames = p.lines("FRAME ");
+        QCOMPARE(frames.size(), 1);
+        QVERIFY2(frames[0].contains(" w=500 h=600 "), frames[0].constData());
+    }
+
+    void hostileLinesNeverCrash_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("NUL bytes") << QByteArray("{\"intent\":\"a\0b\"}\0\n", 18);
+        QTest::newRow("escaped NUL") << QByteArray("{\"intent\":\"a\\u0000b\",\"draft\":\"\\u0000\"}\n");
+        QTest::newRow("invalid UTF-8") << QByteArray("{\"intent\":\"\xc3\x28\xa0\xa1\"}\n");
+        QTest::newRow("deep nesting") << QByteArray(200000, '[') + "\n";
+        QTest::newRow("deep object") << QByteArray("{\"a\":") .repeated(100000) + "\n";
+        QTest::newRow("markup") << QByteArray("{\"intent\":\"<b>x</b><img src=\\\"file:///dev/zero\\\">\","
+                                              "\"lang_name\":\"&Save\"}\n");
+        QTest::newRow("lone surrogates") << QByteArray("{\"intent\":\"\\ud800\\udfff\\udc00x\"}\n");
+        QTest::newRow("huge numbers") << QByteArray("{\"chars\":1e400,\"redactions\":-1e400}\n");
+        QTest::newRow("wrong types") << QByteArray("{\"session\":\"x\",\"matched\":[1],\"draft\":5,\"proxy\":3}\n");
+        QTest::newRow("2 MB word in every field")
+            << "{\"intent\":\"" + QByteArray(2 << 20, 'w') + "\",\"analysis\":\"" + QByteArray(2 << 20, 'a')
+                   + "\",\"draft\":\"" + QByteArray(2 << 20, 'd') + "\",\"cn\":\"" + QByteArray(2 << 20, 'c')
+                   + "\",\"conversation\":\"" + QByteArray(2 << 20, 'v') + "\"}\n";
+    }
+    void hostileLinesNeverCrash()
+    {
+        QFETCH(QByteArray, line);
+        PopupProcess p;
+        p.start({u"--debug"_s});
+        p.write(payload("before"));
+        p.write(line);
+        p.write(payload("after"));
+        p.closeInput();
+        QVERIFY(p.finish(120000));
+        QVERIFY(!p.crashed());
+        QCOMPARE(p.exitCode(), 0);
+        // The line before and the line after were rendered whatever came between.
+        QVERIFY(p.lines("FRAME ").size() >= 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
