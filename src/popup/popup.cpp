@@ -26,6 +26,9 @@ namespace moxel {
 // Screen-saver level and accessory policy live in the Apple-only file.
 void raiseToScreenSaverLevel(QWidget *window);
 #endif
+#ifdef MOXEL_X11
+void skipTaskbar(QWidget *window);
+#endif
 
 namespace {
 
@@ -227,6 +230,10 @@ void Popup::placeAndShow()
     }
     const QRect target = toRect(*frame);
     m_win->setWindowOpacity(0.0);
+#ifdef MOXEL_X11
+    if (QGuiApplication::platformName() == u"xcb")
+        skipTaskbar(m_win.get());
+#endif
     m_win->placeFrame(target);
     m_win->show();
     bringToFront(m_win.get());
