@@ -41,9 +41,7 @@ QWidget *thinkingCard(const QJsonObject &payload, const QString &analysis)
     TextLabel *full = wrapLabel(analysis, 10);
     full->setObjectName(u"thinking-full"_s);
     stretch(details, full, 0);
-    // Full width, like the full text: a leading-aligned column takes its
-    // natural width, and wrapped rows measured at another width get cut off.
-    stretch(details, thinkingNodes(payload), 0);
+    details->append(thinkingNodes(payload));
     details->hide();
 
     const QString closedTitle = u"▸ 思考节点"_s;
@@ -55,7 +53,7 @@ QWidget *thinkingCard(const QJsonObject &payload, const QString &analysis)
     toggleTargets.append(target);
 
     column->append(button);
-    stretch(column, details, 0);
+    column->append(details);
     QWidget *result = card(u"思考链"_s, column);
     result->setObjectName(u"thinking-card"_s);
     return result;
