@@ -139,6 +139,7 @@ void TextLabel::setSelectable(bool on)
 void TextLabel::invalidate()
 {
     m_laid.reset();
+    m_lineHeight = -1;
     m_hfwWidth = -1;
     m_hint = QSize();
     updateGeometry();
@@ -174,7 +175,7 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
         line.setPosition(QPointF(0, 0));
         laid->layout.endLayout();
         laid->lines = 1;
-        laid->height = int(std::ceil(fm.height()));
+        laid->height = qMax(oneLineHeight(), int(std::ceil(line.height())));
         laid->elided = shown != flat || cut ? shown : QString();
         m_laid = std::move(laid);
         return *m_laid;
@@ -234,12 +235,29 @@ int TextLabel::heightForWidth(int width) const
     return h;
 }
 
+int TextLabel::oneLineHeight() const
+{
+    // Glyphs from a fallback font (CJK next to a Latin primary font) make a
+    // line taller than the primary font's metrics say; measure a laid-out line.
+    if (m_lineHeight >= 0)
+        return m_lineHeight;
+    QString sample = m_display.left(256);
+    sample.replace(LineSeparator, u' ');
+    QTextLayout layout(sample.isEmpty() ? QStringLiteral(" ") : sample, font());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(1e6);
+    layout.endLayout();
+    m_lineHeight = int(std::ceil(qMax(line.height(), QFontMetricsF(font()).height())));
+    return m_lineHeight;
+}
+
 QSize TextLabel::sizeHint() const
 {
     if (m_hint.isValid())
         return m_hint;
     const QFontMetricsF fm(font());
-    const int lineHeight = int(std::ceil(fm.height()));
+    const int lineHeight = oneLineHeight();
     // The natural width of the longest line, bounded: the surrounding layout
     // gives the label its real width and the label wraps inside it.
     int natural = 0;
@@ -256,9 +274,7 @@ QSize TextLabel::sizeHint() const
 
 QSize TextLabel::minimumSizeHint() const
 {
-    const QFontMetricsF fm(font());
-    const int lineHeight = int(std::ceil(fm.height()));
-    return QSize(0, m_mode == Mode::OneLine ? lineHeight : 0);
+    return QSize(0, m_mode == Mode::OneLine ? oneLineHeight() : 0);
 }
 
 QStringList TextLabel::visibleLines() const

@@ -75,6 +75,7 @@ private:
     const Laid &laidOut(int width) const;
     void invalidate();
     int positionAt(const QPoint &point) const;
+    int oneLineHeight() const;
     void copySelection() const;
 
     QString m_text;
@@ -90,6 +91,7 @@ private:
     mutable int m_hfwWidth = -1;
     mutable int m_hfwHeight = 0;
     mutable QSize m_hint;
+    mutable int m_lineHeight = -1;
 };
 
 } // namespace moxel

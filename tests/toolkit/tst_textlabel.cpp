@@ -83,6 +83,16 @@ private Q_SLOTS:
         QVERIFY(!label.hasHeightForWidth());
     }
 
+    void oneLineIsTallEnoughForFallbackGlyphs()
+    {
+        // Chinese glyphs come from a fallback font taller than the primary one;
+        // a one-line label must not clip them.
+        const QString text = u"3 轮 · 已等 1.5 小时 · 500 / 1000 pcs"_s;
+        TextLabel one(text, TextLabel::Mode::OneLine);
+        TextLabel wrap(text);
+        QCOMPARE(one.sizeHint().height(), wrap.heightForWidth(2000));
+    }
+
     void hugeUnbrokenWordWraps()
     {
         // A megabyte without a break opportunity: Qt's word wrap would take
