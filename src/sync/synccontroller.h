@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <optional>
+
 class QNetworkAccessManager;
 class QTimer;
 
@@ -13,7 +15,8 @@ namespace moxel {
 
 class TextLabel;
 
-// Seconds since start-up, for the sync diagnostics ("%.1fs").
+// Seconds since start-up, for the sync diagnostics ("%.1fs"). Started when the
+// program is loaded; start-up may restart it.
 extern QElapsedTimer SYNC_T0;
 
 // One direction of a synced pair: edits of a view go, translated into `to`, to
@@ -29,6 +32,11 @@ struct Link
 // Links the reply draft and its Chinese mirror: notices edits, waits for a
 // pause in typing, has the other side re-translated and writes the answer back
 // without taking that write for an edit. There is one, `SYNC()`.
+//
+// An answer is written only while it is still current: it must answer the
+// newest request of its key, no render may have started since it was sent,
+// and the user must not have edited the peer since. Other answers are dropped
+// without touching the peer or the status.
 class SyncController final : public QObject
 {
     Q_OBJECT
@@ -44,24 +52,50 @@ public:
     bool debug = false;
 
     // Edits of the view under `key` flow into the view under `peerKey`.
+    // Call after both views are in TEXT_VIEWS; registering a key again
+    // replaces its link.
     void registerLink(const QString &key, const QString &peerKey, const QString &to,
                       const QString &peerLabel, TextLabel *status);
 
+    // Every render calls this before it rebuilds the views: answers to
+    // requests sent before it are dropped.
+    void renderStarted();
+
     const QHash<QString, Link> &links() const { return m_links; }
+
+    // The network session, made on first use.
+    QNetworkAccessManager *session();
 
     static QString stamp();
 
 private:
+    struct Ticket
+    {
+        quint64 request;
+        quint64 render;
+        quint64 peerEdits;
+    };
+
+    void onTextChanged();
     void textDidChange(QObject *view);
     void push(const QString &key);
+    void apply(const QString &key, const Link &link, const Ticket &ticket,
+               const std::optional<QString> &result);
+    bool isCurrent(const QString &key, const Link &link, const Ticket &ticket) const;
+    void line(const QString &text) const;
 
     QHash<QString, Link> m_links;
     QHash<QString, QPointer<QTimer>> m_timers;
     bool m_suppress = false;
     QNetworkAccessManager *m_session = nullptr;
+    QHash<QString, quint64> m_requests; // requests sent per key
+    QHash<QString, quint64> m_edits;    // user edits seen per key
+    quint64 m_renders = 0;
 };
 
-// The one sync controller, made on first use and kept until the process ends.
+// The one sync controller, made on first use. It is destroyed with the
+// application object, which stops its timers and drops what is in flight, so
+// quitting at any moment ends cleanly.
 SyncController &SYNC();
 
 } // namespace moxel

@@ -1,0 +1,212 @@
+#include "synccontroller.h"
+
+#include "palette.h"
+#include "textlabel.h"
+#include "textrules.h"
+#include "textviews.h"
+#include "translate.h"
+#include "translation.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QScopedValueRollback>
+#include <QTextCursor>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace moxel {
+
+QElapsedTimer SYNC_T0 = [] {
+    QElapsedTimer timer;
+    timer.start();
+    return timer;
+}();
+
+namespace {
+
+constexpr int DebounceMs = 1100;
+
+void showStatus(TextLabel *status, const QString &text, const QColor &color)
+{
+    if (!status)
+        return;
+    status->setColor(color);
+    status->setText(text);
+}
+
+// Replaces the whole text and brings the old selection back when it still
+// starts inside the new text; an end beyond the text is pulled in to its end.
+void replaceKeepingSelection(QPlainTextEdit *view, const QString &text)
+{
+    const QTextCursor old = view->textCursor();
+    const int anchor = old.anchor();
+    const int position = old.position();
+    view->setPlainText(text);
+    // Positions count UTF-16 units of the document, where CR LF is one break.
+    const int length = view->document()->characterCount() - 1;
+    if (length < qMin(anchor, position))
+        return;
+    QTextCursor restored(view->document());
+    restored.setPosition(qMin(anchor, length));
+    restored.setPosition(qMin(position, length), QTextCursor::KeepAnchor);
+    view->setTextCursor(restored);
+}
+
+} // namespace
+
+SyncController::SyncController(QObject *parent) : QObject(parent) {}
+
+SyncController::~SyncController()
+{
+    for (const QPointer<QTimer> &timer : std::as_const(m_timers)) {
+        if (timer)
+            timer->stop();
+    }
+    if (m_session) {
+        // What is still in flight is abandoned: its completion must not run
+        // while the application is going away.
+        const auto replies = m_session->findChildren<QNetworkReply *>();
+        for (QNetworkReply *reply : replies) {
+            reply->blockSignals(true);
+            reply->abort();
+        }
+        delete m_session;
+        m_session = nullptr;
+    }
+}
+
+void SyncController::registerLink(const QString &key, const QString &peerKey, const QString &to,
+                                  const QString &peerLabel, TextLabel *status)
+{
+    m_links.insert(key, Link{peerKey, to, status, peerLabel});
+    if (QPlainTextEdit *view = textView(key)) {
+        connect(view, &QPlainTextEdit::textChanged, this, &SyncController::onTextChanged,
+                Qt::UniqueConnection);
+    }
+}
+
+void SyncController::renderStarted()
+{
+    ++m_renders;
+}
+
+QNetworkAccessManager *SyncController::session()
+{
+    if (!m_session)
+        m_session = newSession(this);
+    return m_session;
+}
+
+QString SyncController::stamp()
+{
+    return QString::asprintf("%.1fs", double(SYNC_T0.elapsed()) / 1000.0);
+}
+
+void SyncController::line(const QString &text) const
+{
+    if (debug)
+        syncLine(text);
+}
+
+void SyncController::onTextChanged()
+{
+    textDidChange(sender());
+}
+
+void SyncController::textDidChange(QObject *view)
+{
+    if (m_suppress)
+        return;
+    if (!qobject_cast<QPlainTextEdit *>(view))
+        return;
+    const QString key = keyOfView(view);
+    if (key.isEmpty()) {
+        line(u"SYNC: 改动来源不在登记表里"_s);
+        return;
+    }
+    line(u"SYNC: 检测到编辑 "_s + key);
+    ++m_edits[key];
+
+    const auto link = m_links.constFind(key);
+    if (link != m_links.cend())
+        showStatus(link->status, u"已编辑 · 同步中…"_s, INK4);
+
+    QPointer<QTimer> &timer = m_timers[key];
+    if (!timer) {
+        timer = new QTimer(this);
+        timer->setObjectName(u"debounce:"_s + key);
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(DebounceMs);
+        connect(timer, &QTimer::timeout, this, [this, key] { push(key); });
+    }
+    timer->start();
+}
+
+void SyncController::push(const QString &key)
+{
+    const auto found = m_links.constFind(key);
+    if (found == m_links.cend())
+        return;
+    const Link link = *found;
+    QPlainTextEdit *view = textView(key);
+    if (!view)
+        return;
+    const QString text = view->toPlainText().trimmed();
+    line(u"SYNC: 推送 "_s + key + u" → "_s + link.to + u" t="_s + stamp());
+    if (text.isEmpty() || proxy.isEmpty())
+        return;
+
+    const Ticket ticket{++m_requests[key], m_renders, m_edits.value(link.peerKey)};
+    QPointer<SyncController> self(this);
+    translate(text, link.to, [self, key, link, ticket](const std::optional<QString> &result) {
+        if (self)
+            self->apply(key, link, ticket, result);
+    });
+}
+
+bool SyncController::isCurrent(const QString &key, const Link &link, const Ticket &ticket) const
+{
+    return ticket.request == m_requests.value(key) && ticket.render == m_renders &&
+           ticket.peerEdits == m_edits.value(link.peerKey);
+}
+
+void SyncController::apply(const QString &key, const Link &link, const Ticket &ticket,
+                           const std::optional<QString> &result)
+{
+    line(u"SYNC: 回填 t="_s + stamp() + u" -> "_s +
+         (result ? graphemePrefix(*result, 46) : u"（nil）"_s));
+    if (!isCurrent(key, link, ticket)) {
+        line(u"SYNC: 丢弃过期回填 "_s + key);
+        return;
+    }
+    if (!result || result->isEmpty()) {
+        showStatus(link.status, u"翻译失败 —— 可手动改另一侧"_s, ACCENT);
+        return;
+    }
+    {
+        const QScopedValueRollback<bool> quiet(m_suppress, true);
+        if (QPlainTextEdit *peer = textView(link.peerKey))
+            replaceKeepingSelection(peer, *result);
+    }
+    showStatus(link.status, u"已同步"_s + link.peerLabel, OK);
+}
+
+SyncController &SYNC()
+{
+    static SyncController *sync = nullptr;
+    if (!sync) {
+        sync = new SyncController;
+        // Gone before the application object is: no timer or network reply
+        // outlives the event loop it belongs to.
+        qAddPostRoutine([] {
+            delete sync;
+            sync = nullptr;
+        });
+    }
+    return *sync;
+}
+
+} // namespace moxel
