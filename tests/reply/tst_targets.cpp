@@ -24,7 +24,6 @@ private Q_SLOTS:
 
     void copy_data();
     void copy();
-    void copyFromButton();
     void toggle_data();
     void toggle();
     void editChinese();
@@ -118,29 +117,6 @@ void TestTargets::copy()
     QCOMPARE(alert.format, Qt::PlainText);
     QCOMPARE(alert.informative, QStringLiteral("回到聊天窗口粘贴即可。"));
     QCOMPARE(alert.buttons, QStringList{QStringLiteral("好")});
-}
-
-void TestTargets::copyFromButton()
-{
-    QWidget window;
-    auto *layout = new QVBoxLayout(&window);
-    QPlainTextEdit *view =
-        textBox(QStringLiteral("Draft"), 100, true, true, QStringLiteral("d0-text"), true);
-    QPushButton *button = roundedButton(QStringLiteral("复制"), ACCENT);
-    layout->addWidget(view);
-    layout->addWidget(button);
-    auto *target =
-        new DraftCopyTarget(QStringLiteral("d0-text"), QString(), QStringLiteral("回复"));
-    connect(button, &QPushButton::clicked, target, &DraftCopyTarget::doCopy);
-    copyTargets.append(target);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    AlertWatcher watcher;
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(watcher.seen.size(), 1);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("Draft"));
-    QCOMPARE(button->text(), QStringLiteral("复制"));
 }
 
 void TestTargets::toggle_data()
