@@ -1,0 +1,43 @@
+// The whole content column for a fuzzed payload, on the offscreen platform.
+#include "content.h"
+#include "factories.h"
+#include "lines.h"
+#include "targets.h"
+#include "textviews.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QLayout>
+#include <QWidget>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+using namespace moxel;
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static QApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray line(reinterpret_cast<const char *>(data), qsizetype(size));
+    const std::optional<QJsonObject> payload = parseLaterLine(line);
+    if (!payload)
+        return 0;
+    copyTargets.clear();
+    TEXT_VIEWS.clear();
+    toggleTargets.clear();
+    editTargets.clear();
+    std::unique_ptr<QWidget> content(buildContent(*payload));
+    content->resize(380, 800);
+    content->layout()->activate();
+    (void)content->grab();
+    content.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}
