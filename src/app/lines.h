@@ -8,9 +8,10 @@
 
 namespace moxel {
 
-// Lines longer than this are refused whole (Qt's JSON parser mis-reads inputs
-// of 2 GiB and more, and no payload comes near it).
-inline constexpr qsizetype LineCap = 256 * 1024 * 1024;
+// Lines longer than this are refused whole. A payload is a few kilobytes; the
+// cap keeps a runaway writer from costing gigabytes (Qt's JSON parser also
+// mis-reads inputs of 2 GiB and more) and leaves room for any real message.
+inline constexpr qsizetype LineCap = 32 * 1024 * 1024;
 
 // Reads lines (bytes up to a line feed) from a file descriptor, blocking. A
 // line longer than the cap is reported as too long and skipped to its end, so
