@@ -1,0 +1,116 @@
+// The sync self-test of the real binary against a local translation service.
+#include "testservice.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using moxel::test::RecordedRequest;
+using moxel::test::Reply;
+using moxel::test::TestService;
+
+namespace {
+
+const QString Sample = u"Olá Duvo, o preço deste batom é USD 1,25 por peça para 5000 peças."_s;
+const QString Edited = u"SYNC-SELFTEST: 已模拟编辑第一份草稿（葡语）"_s;
+const QString Missing = u"SYNC-SELFTEST: 找不到可编辑文本框"_s;
+const QString Report = u"SYNC-SELFTEST 回填的中文："_s;
+
+} // namespace
+
+class TestSelfTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void run_data();
+    void run();
+};
+
+void TestSelfTest::run_data()
+{
+    QTest::addColumn<QString>("draft");
+    QTest::addColumn<QString>("cn");
+    QTest::addColumn<bool>("answers");
+    QTest::addColumn<QStringList>("expected"); // the SYNC-SELFTEST lines
+    QTest::addColumn<int>("requests");
+
+    QTest::newRow("full run") << u"Olá"_s << u"你好"_s << true
+                              << QStringList{Edited, Report + u"译文："_s + Sample} << 1;
+    QTest::newRow("no draft") << QString() << u"你好"_s << true << QStringList{Missing} << 0;
+    QTest::newRow("no mirror") << u"Olá"_s << QString() << true
+                               << QStringList{Edited, Report + u"（空）"_s} << 0;
+    // The report comes while the request is still in flight: the mirror keeps
+    // its text and the program still ends cleanly.
+    QTest::newRow("service silent")
+        << u"Olá"_s << u"你好"_s << false << QStringList{Edited, Report + u"你好"_s} << 1;
+}
+
+void TestSelfTest::run()
+{
+    QFETCH(QString, draft);
+    QFETCH(QString, cn);
+    QFETCH(bool, answers);
+    QFETCH(QStringList, expected);
+    QFETCH(int, requests);
+
+    TestService service;
+    QVERIFY(service.isListening());
+    if (answers) {
+        service.setHandler([](const RecordedRequest &request) {
+            return Reply::text(u"译文："_s + request.json().value(u"text"_s).toString());
+        });
+    } else {
+        service.setReply(Reply::never());
+    }
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
+    env.insert(u"XDG_RUNTIME_DIR"_s, home.path());
+    env.remove(u"http_proxy"_s);
+
+    QProcess popup;
+    popup.setProcessEnvironment(env);
+    QSignalSpy finished(&popup, &QProcess::finished);
+    popup.start(QStringLiteral(MOXEL_POPUP_BIN), {u"--selftest-sync"_s, u"--debug"_s});
+    QVERIFY2(popup.waitForStarted(), qPrintable(popup.errorString()));
+
+    QJsonObject payload{{u"proxy"_s, service.baseUrl() + u"/"_s},
+                        {u"token"_s, u"tk-1"_s},
+                        {u"lang"_s, u"pt"_s},
+                        {u"lang_name"_s, u"葡萄牙语"_s}};
+    if (!draft.isEmpty())
+        payload.insert(u"draft"_s, draft);
+    if (!cn.isEmpty())
+        payload.insert(u"cn"_s, cn);
+    popup.write(QJsonDocument(payload).toJson(QJsonDocument::Compact) + '\n');
+    // Standard input stays open: its end would end the program first.
+
+    QVERIFY(finished.wait(90000));
+    QCOMPARE(popup.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(popup.exitCode(), 0);
+
+    const QStringList out = QString::fromUtf8(popup.readAllStandardOutput()).split(u'\n');
+    QCOMPARE(out.filter(QRegularExpression(u"^SYNC-SELFTEST"_s)), expected);
+
+    QCOMPARE(service.count(), requests);
+    if (requests > 0) {
+        const RecordedRequest request = service.requests().first();
+        QCOMPARE(request.path, QByteArray("/translate"));
+        QCOMPARE(request.header("X-Token"), QByteArray("tk-1"));
+        QCOMPARE(request.json(), QJsonObject({{u"text"_s, Sample}, {u"to"_s, u"zh"_s}}));
+        // Typing the sentence counts as one edit, and writing the answer as none.
+        QCOMPARE(out.filter(QRegularExpression(u"^SYNC: 检测到编辑 "_s)),
+                 QStringList{u"SYNC: 检测到编辑 d0-text"_s});
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSelfTest)
+#include "tst_selftest.moc"
