@@ -94,7 +94,7 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
 
 Q_SIGNALS:
-    // Once per request that got as far as a complete head, answered or not.
+    // Once per request: when it is answered, or when its client leaves first.
     void exchangeDone(const moxel::xlate::ExchangeRecord &record);
 
 private:

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -27,6 +28,8 @@ void printLine(FILE *stream, const QString &line)
 
 int main(int argc, char **argv)
 {
+    // A launcher that stops reading our log must not end the service with it.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"moxel-translate"_s);
     QCoreApplication::setApplicationVersion(u"2.0"_s);
