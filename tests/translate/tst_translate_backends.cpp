@@ -114,8 +114,6 @@ private Q_SLOTS:
     void openaiRequest();
     void unreachable_data();
     void unreachable();
-    void languageNames_data();
-    void languageNames();
 };
 
 void TestTranslateBackends::libreAnswers_data()
@@ -349,25 +347,6 @@ void TestTranslateBackends::unreachable()
         chosen = std::make_unique<LibreTranslateBackend>(settingsFor(closed, {}), &network);
     Front front(std::move(chosen));
     verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), 502, backend);
-}
-
-void TestTranslateBackends::languageNames_data()
-{
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("zh") << u"zh"_s << u"Simplified Chinese"_s;
-    QTest::newRow("zh-Hant") << u"zh-Hant"_s << u"Traditional Chinese"_s;
-    QTest::newRow("pt") << u"pt"_s << u"Portuguese"_s;
-    QTest::newRow("pt-BR") << u"pt-BR"_s << u"Portuguese (Brazil)"_s;
-    QTest::newRow("es_MX") << u"es_MX"_s << u"Spanish (Mexico)"_s;
-    QTest::newRow("unknown") << u"xq"_s << u"xq"_s;
-}
-
-void TestTranslateBackends::languageNames()
-{
-    QFETCH(QString, code);
-    QFETCH(QString, name);
-    QCOMPARE(languageName(code), name);
 }
 
 QTEST_GUILESS_MAIN(TestTranslateBackends)

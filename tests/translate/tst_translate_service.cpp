@@ -86,8 +86,6 @@ private Q_SLOTS:
     void logLinesKeepSecrets();
     void phrases_data();
     void phrases();
-    void phraseTablesRejected_data();
-    void phraseTablesRejected();
     void examplePayloadsCovered_data();
     void examplePayloadsCovered();
 };
@@ -348,24 +346,6 @@ void TestTranslateService::phrases()
     QFETCH(QString, to);
     QFETCH(QString, expected);
     QCOMPARE(demoTranslation(PhraseTable::builtIn(), text, to), expected);
-}
-
-void TestTranslateService::phraseTablesRejected_data()
-{
-    QTest::addColumn<QByteArray>("json");
-    QTest::newRow("not JSON") << "{phrases: []}"_ba;
-    QTest::newRow("no phrases array") << "{\"phrases\": {}}"_ba;
-    QTest::newRow("one language") << "{\"phrases\": [{\"pt\": \"Olá\"}]}"_ba;
-    QTest::newRow("number") << "{\"phrases\": [{\"pt\": \"Olá\", \"zh\": 5}]}"_ba;
-    QTest::newRow("blank") << "{\"phrases\": [{\"pt\": \"Olá\", \"zh\": \" \"}]}"_ba;
-}
-
-void TestTranslateService::phraseTablesRejected()
-{
-    QFETCH(QByteArray, json);
-    QString error;
-    QVERIFY(!PhraseTable::fromJson(json, &error));
-    QVERIFY(!error.isEmpty());
 }
 
 void TestTranslateService::examplePayloadsCovered_data()
