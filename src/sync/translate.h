@@ -10,8 +10,10 @@ class QObject;
 
 namespace moxel {
 
-// Answers larger than this are cut off and count as a failure.
-inline constexpr qint64 MaxAnswerBytes = 16 * 1024 * 1024;
+// Answers larger than this are cut off and count as a failure: a translation
+// of a chat message is kilobytes, and writing megabytes into the mirror would
+// freeze the window while it lays them out.
+inline constexpr qint64 MaxAnswerBytes = 4 * 1024 * 1024;
 
 using TranslateDone = std::function<void(const std::optional<QString> &)>;
 

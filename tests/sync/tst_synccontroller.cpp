@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -102,6 +103,7 @@ private Q_SLOTS:
     void stampFormat();
     void quitEndsCleanly_data();
     void quitEndsCleanly();
+    void silentServiceTimesOut();
 
 private:
     QStringList linesStartingWith(const QString &prefix) const;
@@ -241,6 +243,9 @@ void TestSyncController::outcome_data()
     QTest::newRow("no text") << Reply::raw(R"({"error":1})") << u"你好"_s << Failed
                              << u" -> （nil）"_s;
     QTest::newRow("connection reset") << Reply::reset() << u"你好"_s << Failed << u" -> （nil）"_s;
+    // Laying out ten megabytes would freeze the window; the mirror keeps its text.
+    QTest::newRow("10 MB answer") << Reply::text(QString(10'000'000, u'译')) << u"你好"_s << Failed
+                                  << u" -> （nil）"_s;
 }
 
 void TestSyncController::outcome()
@@ -434,6 +439,23 @@ void TestSyncController::registrationRules()
     SYNC().debug = true;
     QVERIFY(m_lines.isEmpty());
     QCOMPARE(m_pair->status->text(), Editing);
+}
+
+void TestSyncController::silentServiceTimesOut()
+{
+    // A service that accepts and never answers: the status keeps saying the
+    // sync is under way, the window keeps working, and 45 s without data end
+    // it as a failure with the mirror untouched.
+    m_service.setReply(Reply::never());
+    const QString mirror = m_pair->mirror->toPlainText();
+    m_pair->draft->setPlainText(u"Olá, tudo bem?"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(sent().size(), 1, 10000);
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(m_pair->status->text(), Editing);
+    QTRY_COMPARE_WITH_TIMEOUT(m_pair->status->text(), Failed, 60000);
+    QVERIFY2(waited.elapsed() > 40000, "gave up before the 45 s without data");
+    QCOMPARE(m_pair->mirror->toPlainText(), mirror);
 }
 
 void TestSyncController::stampFormat()
