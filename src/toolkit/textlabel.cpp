@@ -28,8 +28,7 @@ class TextLabelAccessible final : public QAccessibleWidget
 public:
     explicit TextLabelAccessible(TextLabel *label)
         : QAccessibleWidget(label, QAccessible::StaticText)
-    {
-    }
+    {}
     QString text(QAccessible::Text t) const override
     {
         auto *label = static_cast<TextLabel *>(widget());
@@ -139,8 +138,8 @@ void TextLabel::setSelectable(bool on)
 void TextLabel::invalidate()
 {
     m_laid.reset();
+    m_previous.reset();
     m_lineHeight = -1;
-    m_hfwWidth = -1;
     m_hint = QSize();
     updateGeometry();
     update();
@@ -151,6 +150,11 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
     width = qMax(1, width);
     if (m_laid && m_laid->width == width)
         return *m_laid;
+    if (m_previous && m_previous->width == width) {
+        std::swap(m_laid, m_previous);
+        return *m_laid;
+    }
+    m_previous = std::move(m_laid);
     auto laid = std::make_unique<Laid>();
     laid->width = width;
     const QFontMetricsF fm(font());
@@ -169,6 +173,7 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
         QTextOption option;
         option.setWrapMode(QTextOption::NoWrap);
         laid->layout.setTextOption(option);
+        laid->layout.setCacheEnabled(true); // painting draws these glyphs
         laid->layout.beginLayout();
         QTextLine line = laid->layout.createLine();
         line.setLineWidth(width);
@@ -227,12 +232,7 @@ int TextLabel::heightForWidth(int width) const
 {
     if (m_mode == Mode::OneLine)
         return sizeHint().height();
-    if (width == m_hfwWidth)
-        return m_hfwHeight;
-    const int h = laidOut(width).height;
-    m_hfwWidth = width;
-    m_hfwHeight = h;
-    return h;
+    return laidOut(width).height;
 }
 
 int TextLabel::oneLineHeight() const
@@ -257,7 +257,6 @@ QSize TextLabel::sizeHint() const
     if (m_hint.isValid())
         return m_hint;
     const QFontMetricsF fm(font());
-    const int lineHeight = oneLineHeight();
     // The natural width of the longest line, bounded: the surrounding layout
     // gives the label its real width and the label wraps inside it.
     int natural = 0;
@@ -266,7 +265,7 @@ QSize TextLabel::sizeHint() const
         natural = qMax(natural, int(std::ceil(fm.horizontalAdvance(line.toString()))));
     natural = qMin(natural + 1, 2000);
     if (m_mode == Mode::OneLine)
-        m_hint = QSize(natural, lineHeight);
+        m_hint = QSize(natural, oneLineHeight());
     else
         m_hint = QSize(natural, heightForWidth(qMax(1, natural)));
     return m_hint;

@@ -87,9 +87,11 @@ private:
     bool m_breakAnywhere = false;
     int m_anchor = -1;
     int m_cursor = -1;
+    // The layout at the last width asked for and the one before it: a layout
+    // measures at the natural width and at the given width in turn, and
+    // neither should cost a new layout of the text.
     mutable std::unique_ptr<Laid> m_laid;
-    mutable int m_hfwWidth = -1;
-    mutable int m_hfwHeight = 0;
+    mutable std::unique_ptr<Laid> m_previous;
     mutable QSize m_hint;
     mutable int m_lineHeight = -1;
 };

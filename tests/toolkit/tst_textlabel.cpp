@@ -51,6 +51,53 @@ private Q_SLOTS:
         QCOMPARE(label.heightForWidth(150), QFontMetrics(label.font()).height());
     }
 
+    // A layout asks one label for its natural size and for its height at the
+    // given width in turn; the answers at either width must be those of a
+    // label that was only ever asked at that width, before and after a change.
+    void alternatingWidthsAnswerAsFreshLabels()
+    {
+        const QString text = QString(u"客户询问 5000 支口红的批发价格 "_s).repeated(12);
+        const auto fresh = [](const QString &t, int width, int maxLines, double size) {
+            TextLabel label(t);
+            label.setFont(font(size));
+            label.setMaxLines(maxLines);
+            label.resize(width, label.heightForWidth(width));
+            return std::pair{label.heightForWidth(width), label.visibleLines()};
+        };
+        TextLabel label(text);
+        label.setFont(font(10.5));
+        const auto check = [&label](const std::pair<int, QStringList> &expected, int width) {
+            label.resize(width, expected.first);
+            QCOMPARE(label.heightForWidth(width), expected.first);
+            QCOMPARE(label.visibleLines(), expected.second);
+        };
+        for (int round = 0; round < 3; ++round) {
+            check(fresh(text, 180, 0, 10.5), 180);
+            check(fresh(text, 420, 0, 10.5), 420);
+        }
+        label.setMaxLines(2);
+        check(fresh(text, 420, 2, 10.5), 420);
+        check(fresh(text, 180, 2, 10.5), 180);
+        label.setText(u"short"_s);
+        check(fresh(u"short"_s, 420, 2, 10.5), 420);
+        check(fresh(u"short"_s, 180, 2, 10.5), 180);
+        label.setText(text);
+        label.heightForWidth(180);
+        label.heightForWidth(420);
+        label.setFont(font(14));
+        check(fresh(text, 180, 2, 14), 180);
+        check(fresh(text, 420, 2, 14), 420);
+
+        TextLabel one(text, TextLabel::Mode::OneLine);
+        one.resize(180, one.sizeHint().height());
+        const QStringList narrow = one.visibleLines();
+        one.resize(4000, one.sizeHint().height());
+        QVERIFY(!one.isElided());
+        one.resize(180, one.sizeHint().height());
+        QCOMPARE(one.visibleLines(), narrow);
+        QVERIFY(one.isElided());
+    }
+
     void lineLimitElidesTheLastLine()
     {
         TextLabel label(QString(u"analysis "_s).repeated(100));
@@ -154,7 +201,8 @@ private Q_SLOTS:
 
     void oddCharactersDoNotBreakLayout()
     {
-        const QString odd = QString(u"a\0b"_s) + QChar(0xD800) + u"\u202Eabc 👨‍👩‍👧 e\u0301 שלום"_s;
+        const QString odd =
+            QString(u"a\0b"_s) + QChar(0xD800) + u"\u202Eabc 👨‍👩‍👧 e\u0301 שלום"_s;
         TextLabel label(odd);
         label.setMaxLines(3);
         label.resize(60, label.heightForWidth(60));
