@@ -1,4 +1,5 @@
 #include "popupprocess.h"
+#include "testservice.h"
 #include "xvfb.h"
 
 #include <QFile>
@@ -122,8 +123,50 @@ private Q_SLOTS:
         QVERIFY2(!p.err.contains("QThread"), p.err.constData());
     }
 
+    void closedDuringABurst()
+    {
+        PopupProcess p(u"xcb"_s);
+        startPopup(p);
+        QByteArray burst;
+        for (int i = 0; i < 2000; ++i)
+            burst += "{\"intent\":\"n" + QByteArray::number(i) + "\",\"draft\":\"x\",\"cn\":\"y\"}\n";
+        p.write(burst);
+        sendDeleteWindow(xvfb.display(), windowId().toULong());
+        QVERIFY(p.finish(20000));
+        QVERIFY(!p.crashed());
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.lines("FRAME ").size() < 2001); // it did not wait for the burst
+    }
+
+    void closedWithATranslationPending()
+    {
+        // The self-test types into the draft at 1.5 s; the service takes the
+        // request and never answers; closing the window must still end at once.
+        moxel::test::TestService service;
+        service.setReply(moxel::test::Reply::never());
+        PopupProcess p(u"xcb"_s);
+        p.env.insert(u"DISPLAY"_s, xvfb.display());
+        p.start({u"--selftest-sync"_s});
+        p.write("{\"draft\":\"Olá\",\"cn\":\"你好\",\"proxy\":\"" + service.baseUrl().toUtf8()
+                + "\",\"token\":\"t\"}\n");
+        QTRY_COMPARE_WITH_TIMEOUT(service.count(), qsizetype(1), 15000);
+        sendDeleteWindow(xvfb.display(), windowId().toULong());
+        QTRY_VERIFY_WITH_TIMEOUT(p.process.state() == QProcess::NotRunning, 10000);
+        p.finish();
+        QVERIFY(!p.crashed());
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!p.out.contains("SYNC-SELFTEST 回填"));
+    }
+
+    void frameSurvivesAKill_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
     void frameSurvivesAKill()
     {
+        QFETCH(int, signal);
         PopupProcess first(u"xcb"_s);
         startPopup(first);
         const QString id = windowId();
@@ -137,7 +180,7 @@ private Q_SLOTS:
                 return f.open(QIODevice::ReadOnly) && f.readAll().contains(expected);
             }(),
             10000);
-        ::kill(pid_t(first.process.processId()), SIGKILL);
+        ::kill(pid_t(first.process.processId()), signal);
         first.finish();
 
         PopupProcess second(u"xcb"_s);
