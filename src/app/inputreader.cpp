@@ -51,9 +51,10 @@ void InputReader::start()
     // be blocked in a read when the process ends.
     LineReader *lines = m_lines.release();
     std::thread([lines, this] {
+        const std::unique_ptr<LineReader> owned(lines);
         QByteArray raw;
         for (;;) {
-            const LineReader::Result r = lines->next(&raw);
+            const LineReader::Result r = owned->next(&raw);
             if (r == LineReader::Result::End)
                 break;
             if (r == LineReader::Result::TooLong)
