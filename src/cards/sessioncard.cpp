@@ -29,15 +29,8 @@ QWidget *sessionCard(const QJsonObject &session, const QString &conversation)
         box->setAccessibleName(u"原始会话"_s);
         box->hide();
 
-        const QString closedTitle = u"▸ 原始会话"_s;
-        QPushButton *button = inlineButton(closedTitle);
+        QPushButton *button = sectionToggle(u"原始会话"_s, box);
         button->setObjectName(u"session-toggle"_s);
-        // Parented to its button as well, so a card dropped without a new
-        // render does not leave its target behind.
-        auto *target = new ToggleTarget(button, box, nullptr, closedTitle, u"▾ 原始会话"_s);
-        target->setParent(button);
-        QObject::connect(button, &QPushButton::clicked, target, &ToggleTarget::toggle);
-        toggleTargets.append(target);
 
         column->append(button);
         stretch(column, box, 0);

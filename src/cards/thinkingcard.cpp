@@ -44,13 +44,8 @@ QWidget *thinkingCard(const QJsonObject &payload, const QString &analysis)
     details->append(thinkingNodes(payload));
     details->hide();
 
-    const QString closedTitle = u"▸ 思考节点"_s;
-    QPushButton *button = inlineButton(closedTitle);
+    QPushButton *button = sectionToggle(u"思考节点"_s, details, summary);
     button->setObjectName(u"thinking-toggle"_s);
-    auto *target = new ToggleTarget(button, details, summary, closedTitle, u"▾ 思考节点"_s);
-    target->setParent(button);
-    QObject::connect(button, &QPushButton::clicked, target, &ToggleTarget::toggle);
-    toggleTargets.append(target);
 
     column->append(button);
     column->append(details);

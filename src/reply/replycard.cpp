@@ -101,12 +101,8 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
     stretch(section, status, 0);
     section->hide();
 
-    const QString closed = QStringLiteral("▸ 中文翻译");
-    QPushButton *toggle = inlineButton(closed);
+    QPushButton *toggle = sectionToggle(QStringLiteral("中文翻译"), section);
     toggle->setObjectName(QStringLiteral("d0-toggle"));
-    auto *target = new ToggleTarget(toggle, section, nullptr, closed, QStringLiteral("▾ 中文翻译"));
-    QObject::connect(toggle, &QPushButton::clicked, target, &ToggleTarget::toggle);
-    toggleTargets.append(target);
 
     column->append(toggle);
     stretch(column, section, 0);

@@ -38,6 +38,20 @@ ToggleTarget::ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeVi
       openTitle(openTitle)
 {}
 
+QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView)
+{
+    const QString closedTitle = QStringLiteral("▸ ") + name;
+    QPushButton *button = inlineButton(closedTitle);
+    auto *target =
+        new ToggleTarget(button, openView, closeView, closedTitle, QStringLiteral("▾ ") + name);
+    // Parented to its button as well, so a card dropped without a new render
+    // does not leave its target behind.
+    target->setParent(button);
+    QObject::connect(button, &QPushButton::clicked, target, &ToggleTarget::toggle);
+    toggleTargets.append(target);
+    return button;
+}
+
 void ToggleTarget::toggle()
 {
     if (!openView)

@@ -50,8 +50,7 @@ public:
 // Keeps the targets of the current render alive. Emptying releases them with
 // deleteLater: a render may run inside a target's own click or inside the copy
 // confirmation's nested event loop.
-template<typename T>
-class TargetList
+template<typename T> class TargetList
 {
 public:
     void append(T *target) { m_items.append(target); }
@@ -74,6 +73,12 @@ private:
 extern TargetList<DraftCopyTarget> copyTargets;
 extern TargetList<ToggleTarget> toggleTargets;
 extern TargetList<EditCNTarget> editTargets;
+
+// A collapsible section's button: an inline button titled "▸ " + name while
+// `openView` is hidden and "▾ " + name while it shows; `closeView`, when
+// given, shows exactly while the section is closed. Its target is kept in
+// toggleTargets until the next render.
+QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView = nullptr);
 
 // Puts `text` on the clipboard as plain text and shows the modal confirmation
 // "已复制" + label; an empty text does nothing at all.
