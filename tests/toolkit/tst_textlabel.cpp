@@ -98,6 +98,31 @@ private Q_SLOTS:
         QVERIFY(one.isElided());
     }
 
+    // One-line labels skip eliding text they know fits; right at the edge
+    // they must cut exactly where the font metrics cut.
+    void oneLineCutsWhereTheMetricsCut_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("latin") << u"4 轮 · 已等 5 分钟 · 5000 pcs · Brazil"_s;
+        QTest::newRow("chinese") << u"复制后自行发送"_s;
+        QTest::newRow("trailing space") << u"order SO-20241208-017 "_s;
+        QTest::newRow("one character") << u"x"_s;
+    }
+    void oneLineCutsWhereTheMetricsCut()
+    {
+        QFETCH(QString, text);
+        TextLabel label(text, TextLabel::Mode::OneLine);
+        label.setFont(font(11));
+        const QFontMetricsF fm(label.font());
+        const int natural = label.sizeHint().width();
+        for (int width = natural - 4; width <= natural + 2; ++width) {
+            label.resize(width, label.sizeHint().height());
+            const QString expected = fm.elidedText(text, Qt::ElideRight, width);
+            QCOMPARE(label.visibleLines(), QStringList{expected});
+            QCOMPARE(label.isElided(), expected != text);
+        }
+    }
+
     void lineLimitElidesTheLastLine()
     {
         TextLabel label(QString(u"analysis "_s).repeated(100));

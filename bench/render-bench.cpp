@@ -1,0 +1,297 @@
+// Renders payloads into a real popup, in-process, on whatever platform Qt
+// picks (QT_QPA_PLATFORM), and prints what each render costs. One render is
+// what a new payload on standard input costs the program: the content built
+// and swapped in, the old one deleted, layouts settled and the window painted.
+//
+//   render-bench TYPICAL.jsonl            every measurement, as key=value lines
+//   render-bench TYPICAL.jsonl --one      warm up, then exactly one steady
+//                                         render inside steadyRender(), for
+//                                         callgrind --toggle-collect
+//   render-bench TYPICAL.jsonl --print-large   the large payload, one line
+//   render-bench TYPICAL.jsonl --grab OUT.png   the window after rendering each
+//                                         example, to compare a change's pixels
+#include "popup.h"
+#include "targets.h"
+#include "textviews.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace moxel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QJsonObject firstLine(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "render-bench: cannot read %s\n", qPrintable(path));
+        std::exit(2);
+    }
+    return QJsonDocument::fromJson(f.readLine()).object();
+}
+
+QString repeated(const QString &s, int times, const QString &sep)
+{
+    QStringList parts;
+    for (int i = 0; i < times; ++i)
+        parts << s;
+    return parts.join(sep);
+}
+
+QJsonArray repeated(const QJsonArray &a, int times)
+{
+    QJsonArray out;
+    for (int i = 0; i < times; ++i)
+        for (const QJsonValue &v : a)
+            out.append(v);
+    return out;
+}
+
+// Every text of the typical payload many times over: about 25 KB of JSON, far
+// more than a real conversation's analysis sends.
+QJsonObject largePayload(QJsonObject p)
+{
+    const auto str = [&p](const char *key) { return p.value(QLatin1String(key)).toString(); };
+    p[u"analysis"] =
+        str("analysis") + u'\n' + repeated(str("analysis").section(u'\n', 1), 12, u"\n"_s);
+    p[u"conversation"] = repeated(str("conversation"), 25, u"\n"_s);
+    p[u"draft"] = repeated(str("draft"), 8, u" "_s);
+    p[u"cn"] = repeated(str("cn"), 8, QString());
+    p[u"warnings"] = repeated(p.value(u"warnings").toArray(), 6);
+    p[u"matched"] = repeated(p.value(u"matched").toArray(), 6);
+    return p;
+}
+
+long rssKib()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return 0;
+}
+
+double quantile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const double pos = q * double(v.size() - 1);
+    const size_t lo = size_t(pos);
+    const size_t hi = std::min(lo + 1, v.size() - 1);
+    return v[lo] + (v[hi] - v[lo]) * (pos - double(lo));
+}
+
+// Paint events reaching any widget of the popup's window.
+class PaintWatch final : public QObject
+{
+public:
+    explicit PaintWatch(QWidget *window) : m_window(window) {}
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->window() == m_window)
+            painted = true;
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+};
+
+class Bench
+{
+public:
+    Bench() : m_popup(PopupOptions{}) {}
+
+    ~Bench()
+    {
+        copyTargets.clear();
+        toggleTargets.clear();
+        editTargets.clear();
+        TEXT_VIEWS.clear();
+    }
+
+    Popup &popup() { return m_popup; }
+
+    // Returns the milliseconds one render took.
+    double render(const QJsonObject &payload)
+    {
+        QElapsedTimer t;
+        t.start();
+        m_popup.render(payload);
+        settle();
+        return double(t.nsecsElapsed()) / 1e6;
+    }
+
+    void settle()
+    {
+        // What the event loop would do next: release the old content, run
+        // the queued layout requests, paint.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::sendPostedEvents();
+        m_popup.window()->repaint();
+    }
+
+private:
+    Popup m_popup;
+};
+
+[[gnu::noinline]] void steadyRender(Bench &bench, const QJsonObject &payload)
+{
+    bench.render(payload);
+}
+
+std::vector<double> renders(Bench &bench, const QJsonObject &payload, int count)
+{
+    std::vector<double> ms;
+    ms.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        ms.push_back(bench.render(payload));
+    return ms;
+}
+
+void printSeries(const char *name, const std::vector<double> &ms)
+{
+    std::printf("%s median_ms=%.2f p90_ms=%.2f min_ms=%.2f max_ms=%.2f n=%zu\n", name,
+                quantile(ms, 0.5), quantile(ms, 0.9), quantile(ms, 0), quantile(ms, 1), ms.size());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2) {
+        std::fputs("usage: render-bench TYPICAL.jsonl [--one | --print-large]\n", stderr);
+        return 2;
+    }
+    const QString mode = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const QJsonObject typical = firstLine(QString::fromLocal8Bit(argv[1]));
+    const QJsonObject large = largePayload(typical);
+    if (mode == u"--print-large") {
+        std::printf("%s\n", QJsonDocument(large).toJson(QJsonDocument::Compact).constData());
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    Bench bench;
+
+    if (mode == u"--grab" && argc > 3) {
+        // Every line of the file, then the large payload, side by side, each
+        // closed and open.
+        QFile f(QString::fromLocal8Bit(argv[1]));
+        f.open(QIODevice::ReadOnly);
+        QList<QJsonObject> payloads;
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (const QJsonObject p = QJsonDocument::fromJson(line).object(); !p.isEmpty())
+                payloads << p;
+        payloads << large;
+        QList<QImage> shots;
+        for (const QJsonObject &p : payloads) {
+            bench.render(p);
+            shots << bench.popup().window()->grab().toImage();
+            // And with every section open.
+            for (qsizetype i = 0; i < toggleTargets.size(); ++i)
+                toggleTargets.at(i)->toggle();
+            bench.settle();
+            shots << bench.popup().window()->grab().toImage();
+        }
+        QImage sheet(shots[0].width() * int(shots.size()), shots[0].height(), QImage::Format_RGB32);
+        QPainter painter(&sheet);
+        for (qsizetype i = 0; i < shots.size(); ++i)
+            painter.drawImage(int(i) * shots[0].width(), 0, shots[i]);
+        painter.end();
+        return sheet.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+    }
+
+    if (mode == u"--one") {
+        bench.render(typical);
+        renders(bench, typical, 20);
+        steadyRender(bench, typical);
+        return 0;
+    }
+
+    std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
+    std::printf("payload typical_bytes=%lld large_bytes=%lld\n",
+                qlonglong(QJsonDocument(typical).toJson(QJsonDocument::Compact).size()),
+                qlonglong(QJsonDocument(large).toJson(QJsonDocument::Compact).size()));
+
+    // The first render places and shows the window. It returns (and prints
+    // FRAME under --debug) before the window system has asked for a paint.
+    PaintWatch watch(bench.popup().window());
+    app.installEventFilter(&watch);
+    QElapsedTimer t;
+    t.start();
+    bench.popup().render(typical);
+    const double frameMs = double(t.nsecsElapsed()) / 1e6;
+    while (!watch.painted && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const double paintMs = double(t.nsecsElapsed()) / 1e6;
+    app.removeEventFilter(&watch);
+    std::printf("first render_ms=%.2f first_paint_ms=%.2f painted=%d\n", frameMs, paintMs,
+                int(watch.painted));
+    // Let the fade-in finish so that it does not paint into the measurements.
+    QElapsedTimer fade;
+    fade.start();
+    while (fade.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+
+    renders(bench, typical, 20);
+    printSeries("typical", renders(bench, typical, 300));
+    renders(bench, large, 5);
+    printSeries("large", renders(bench, large, 100));
+
+    // Linear growth: n renders cost n times one render.
+    for (int n : {1, 10, 100, 1000}) {
+        QElapsedTimer batch;
+        batch.start();
+        renders(bench, typical, n);
+        const double total = double(batch.nsecsElapsed()) / 1e6;
+        std::printf("batch n=%d total_ms=%.1f per_render_ms=%.2f\n", n, total, total / n);
+    }
+
+    // A long session: 10,000 renders in a row, as if from one process.
+    // Memory is read along the way: a leak keeps growing, caches level off.
+    std::vector<double> all = renders(bench, typical, 100);
+    const long rssAfter100 = rssKib();
+    std::printf("rss");
+    for (int upTo : {1000, 2500, 5000, 7500, 10000}) {
+        const std::vector<double> more = renders(bench, typical, upTo - int(all.size()));
+        all.insert(all.end(), more.begin(), more.end());
+        std::printf(" after_%d_kib=%ld", upTo, rssKib());
+    }
+    std::printf("\n");
+    const long rssAfter10000 = rssKib();
+    const std::vector<double> early(all.begin() + 1, all.begin() + 100);
+    const std::vector<double> late(all.end() - 100, all.end());
+    std::printf("long early_median_ms=%.2f late_median_ms=%.2f late_over_early=%.3f "
+                "rss_after_100_kib=%ld rss_after_10000_kib=%ld rss_growth_kib=%ld\n",
+                quantile(early, 0.5), quantile(late, 0.5),
+                quantile(late, 0.5) / quantile(early, 0.5), rssAfter100, rssAfter10000,
+                rssAfter10000 - rssAfter100);
+    return 0;
+}
