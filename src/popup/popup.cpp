@@ -32,10 +32,10 @@ void skipTaskbar(QWidget *window);
 
 namespace {
 
+// Whole pixels, cut toward zero as the FRAME line reports them.
 QRect toRect(const QRectF &r)
 {
-    return QRect(int(std::lround(r.x())), int(std::lround(r.y())),
-                 int(std::lround(r.width())), int(std::lround(r.height())));
+    return QRect(int(r.x()), int(r.y()), int(r.width()), int(r.height()));
 }
 
 ScreenSpace screenSpace()

@@ -115,8 +115,10 @@ private Q_SLOTS:
 
     void sizeOption()
     {
+        // Read in the C locale even where the user's locale has a decimal comma.
         PopupProcess p;
-        p.start({u"--size"_s, u"500,600"_s, u"--debug"_s});
+        p.env.insert(u"LC_ALL"_s, u"de_DE.UTF-8"_s);
+        p.start({u"--size"_s, u"500.9,600"_s, u"--debug"_s});
         p.write(payload("x"));
         p.closeInput();
         QVERIFY(p.finish());
