@@ -1,0 +1,174 @@
+#include "popup.h"
+#include "popupdelegate.h"
+
+#include "synccontroller.h"
+#include "targets.h"
+#include "textviews.h"
+
+#include <QJsonDocument>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace moxel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QJsonObject payload(const QByteArray &json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
+
+QJsonObject tallPayload(const QString &intent)
+{
+    // No draft: the refusal text wraps to as many lines as it needs.
+    return QJsonObject{{u"intent"_s, intent},
+                       {u"note"_s, QString(u"uma nota muito longa "_s).repeated(300)},
+                       {u"conversation"_s, u"Customer: oi"_s}};
+}
+
+} // namespace
+
+class TestPopup : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { QSettings(u"moxel"_s, u"moxel-popup"_s).clear(); }
+
+    void windowBeforeAndAfterTheFirstRender()
+    {
+        Popup popup(PopupOptions{});
+        QWidget *win = popup.window();
+        QVERIFY(!win->isVisible()); // nothing on screen before the first payload
+        QCOMPARE(win->windowTitle(), u"智能客服 v2.0"_s);
+        QCOMPARE(win->minimumSize(), QSize(340, 480));
+        const Qt::WindowFlags flags = win->windowFlags();
+        QVERIFY(flags & Qt::WindowStaysOnTopHint);
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        QVERIFY(win->testAttribute(Qt::WA_ShowWithoutActivating));
+
+        popup.render(payload("{\"intent\":\"询价\"}"));
+        QVERIFY(win->isVisible());
+        QVERIFY(popup.renderedOnce());
+        const auto fades = win->findChildren<QPropertyAnimation *>();
+        QCOMPARE(fades.size(), 1);
+        QCOMPARE(fades[0]->propertyName(), QByteArray("windowOpacity"));
+        QCOMPARE(fades[0]->duration(), 140);
+        QCOMPARE(fades[0]->endValue().toDouble(), 1.0);
+        // The application is never activated on our behalf.
+        QVERIFY(QApplication::activeWindow() != win);
+    }
+
+    void everyRenderStartsAtTheTop()
+    {
+        Popup popup(PopupOptions{std::nullopt, QSizeF(400, 480), false});
+        popup.render(tallPayload(u"one"_s));
+        QScrollBar *bar = popup.scrollArea()->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+        popup.render(tallPayload(u"two"_s));
+        QCOMPARE(bar->value(), 0);
+    }
+
+    void laterRendersKeepTheUsersFrame()
+    {
+        Popup popup(PopupOptions{});
+        popup.render(payload("{}"));
+        QWidget *win = popup.window();
+        win->move(40, 50);
+        win->resize(450, 600);
+        const QRect frame = win->geometry();
+        QPointer<QWidget> old = popup.content();
+        popup.render(payload("{\"intent\":\"again\"}"));
+        QCOMPARE(win->geometry(), frame);
+        QVERIFY(popup.content() != old.data());
+        // The old column goes later, not inside the render.
+        QVERIFY(old);
+        QTRY_VERIFY(!old);
+    }
+
+    void renderCopiesTheServiceAddress()
+    {
+        Popup popup(PopupOptions{});
+        popup.render(payload("{\"proxy\":\"http://127.0.0.1:1\",\"token\":\"t\"}"));
+        QCOMPARE(SYNC().proxy, u"http://127.0.0.1:1"_s);
+        QCOMPARE(SYNC().token, u"t"_s);
+        // Missing or mistyped: empty, replacing what the last payload set.
+        popup.render(payload("{\"proxy\":3}"));
+        QCOMPARE(SYNC().proxy, QString());
+        QCOMPARE(SYNC().token, QString());
+    }
+
+    void renderReplacesRegistries()
+    {
+        Popup popup(PopupOptions{});
+        popup.render(payload("{\"draft\":\"a\",\"cn\":\"b\"}"));
+        QPointer<QPlainTextEdit> draft = textView(u"d0-text"_s);
+        QVERIFY(draft);
+        QCOMPARE(copyTargets.size(), 1);
+        popup.render(payload("{}")); // refusal layout: no boxes, no copy button
+        QVERIFY(!textView(u"d0-text"_s));
+        QCOMPARE(copyTargets.size(), 0);
+        QCOMPARE(toggleTargets.size(), 0);
+        QCOMPARE(editTargets.size(), 0);
+    }
+
+    void renderDuringAButtonsOwnClick()
+    {
+        // A payload can arrive inside a click (through a nested event loop);
+        // the old content must survive until the click has returned.
+        Popup popup(PopupOptions{});
+        popup.render(payload("{\"draft\":\"\",\"note\":\"n\"}"));
+        popup.render(payload("{\"draft\":\"a\",\"cn\":\"b\"}"));
+        auto *button = popup.content()->findChild<QPushButton *>(u"d0-toggle"_s);
+        QVERIFY(button);
+        connect(button, &QPushButton::clicked, &popup,
+                [&] { popup.render(payload("{\"draft\":\"c\",\"cn\":\"d\"}")); });
+        button->click();
+        QCOMPARE(textView(u"d0-text"_s)->toPlainText(), u"c"_s);
+    }
+
+    void savedFrameIsUsedOnlyWithoutOptions()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        // 400 x 500 at 100 from the left, its top 100 below the screen's top.
+        const double yUp = screen.height() - 100 - 500;
+        QSettings(u"moxel"_s, u"moxel-popup"_s)
+            .setValue(PopupDelegate::frameKey, u"{{100, %1}, {400, 500}}"_s.arg(yUp));
+        {
+            Popup popup(PopupOptions{});
+            popup.render(payload("{}"));
+            QCOMPARE(popup.window()->frameGeometry(), QRect(100, 100, 400, 500));
+        }
+        {
+            Popup popup(PopupOptions{QPointF(1, 2), std::nullopt, false});
+            popup.render(payload("{}"));
+            QCOMPARE(popup.window()->frameGeometry().width(), 400);
+            QVERIFY(popup.window()->frameGeometry().topLeft() != QPoint(100, 100));
+        }
+    }
+
+    void movesAreRemembered()
+    {
+        Popup popup(PopupOptions{});
+        popup.render(payload("{}"));
+        popup.window()->move(30, 40);
+        const auto saved = PopupDelegate::savedFrame();
+        QVERIFY(saved);
+        const QRect frame = popup.window()->frameGeometry();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(*saved, QRectF(frame.x(), screen.height() - frame.y() - frame.height(),
+                                frame.width(), frame.height()));
+    }
+};
+
+QTEST_MAIN(TestPopup)
+#include "tst_popup.moc"
