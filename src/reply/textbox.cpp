@@ -96,9 +96,13 @@ void TextBox::restartBlink()
 
 void TextBox::repaintCaret()
 {
-    viewport()->update(m_caretRect);
-    m_caretRect = caretRect();
-    viewport()->update(m_caretRect);
+    // Locating the caret lays out its line; a box without focus shows none,
+    // and every render sets the text of boxes that have no focus.
+    if (m_caretRect.isValid())
+        viewport()->update(m_caretRect);
+    m_caretRect = showsCaret() ? caretRect() : QRect();
+    if (m_caretRect.isValid())
+        viewport()->update(m_caretRect);
 }
 
 void TextBox::paintEvent(QPaintEvent *event)
