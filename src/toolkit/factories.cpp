@@ -7,6 +7,8 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 #include <cmath>
 
@@ -31,8 +33,7 @@ const QColor ShadowColor{38, 50, 110};
 class Swatch final : public QWidget
 {
 public:
-    Swatch(const QColor &color, QSize size, double radius)
-        : m_color(color), m_radius(radius)
+    Swatch(const QColor &color, QSize size, double radius) : m_color(color), m_radius(radius)
     {
         setFixedSize(size);
         setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -52,15 +53,6 @@ private:
     QColor m_color;
     double m_radius;
 };
-
-void tintButton(QPushButton *button, const QColor &tint)
-{
-    if (!tint.isValid())
-        return;
-    QPalette pal = button->palette();
-    pal.setColor(QPalette::ButtonText, tint);
-    button->setPalette(pal);
-}
 
 } // namespace
 
@@ -92,9 +84,8 @@ TextLabel *oneLine(const QString &text, double size, const QColor &color)
 Stack::Stack(Qt::Orientation orientation, int spacing, Qt::Alignment crossAlignment,
              const QMargins &insets, QWidget *parent)
     : QWidget(parent),
-      m_box(new QBoxLayout(orientation == Qt::Vertical ? QBoxLayout::TopToBottom
-                                                       : QBoxLayout::LeftToRight,
-                           this)),
+      m_box(new QBoxLayout(
+          orientation == Qt::Vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight, this)),
       m_orientation(orientation), m_cross(crossAlignment)
 {
     m_box->setSpacing(spacing);
@@ -198,6 +189,36 @@ QWidget *card(const QString &title, QWidget *content)
     return outer;
 }
 
+void Button::setTint(const QColor &tint)
+{
+    m_tint = tint;
+    update();
+}
+
+void Button::paintEvent(QPaintEvent *event)
+{
+    if (!m_tint.isValid()) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    // What QPushButton paints, with only the label's option tinted: the bevel
+    // keeps the inherited palette and so its cached image.
+    QStylePainter p(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    p.drawControl(QStyle::CE_PushButtonBevel, option);
+    QStyleOptionButton label = option;
+    label.rect = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    label.palette.setColor(QPalette::ButtonText, m_tint);
+    p.drawControl(QStyle::CE_PushButtonLabel, label);
+    if (option.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(option);
+        focus.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
+}
+
 void setButtonTitle(QPushButton *button, const QString &title)
 {
     QString escaped = title;
@@ -208,7 +229,7 @@ void setButtonTitle(QPushButton *button, const QString &title)
 
 QPushButton *inlineButton(const QString &title, const QColor &tint)
 {
-    auto *button = new QPushButton;
+    auto *button = new Button;
     setButtonTitle(button, title);
     button->setFlat(true);
     button->setFont(font(10));
@@ -216,19 +237,19 @@ QPushButton *inlineButton(const QString &title, const QColor &tint)
     button->setFocusPolicy(Qt::TabFocus);
     button->setCursor(Qt::PointingHandCursor);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    tintButton(button, tint);
+    button->setTint(tint);
     return button;
 }
 
 QPushButton *roundedButton(const QString &title, const QColor &tint)
 {
-    auto *button = new QPushButton;
+    auto *button = new Button;
     setButtonTitle(button, title);
     button->setFont(font(10));
     button->setAutoDefault(false);
     button->setFocusPolicy(Qt::TabFocus);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    tintButton(button, tint);
+    button->setTint(tint);
     return button;
 }
 

@@ -5,10 +5,10 @@
 
 #include <QFont>
 #include <QMargins>
+#include <QPushButton>
 #include <QWidget>
 
 class QBoxLayout;
-class QPushButton;
 
 namespace moxel {
 
@@ -75,6 +75,25 @@ protected:
 };
 
 QWidget *card(const QString &title, QWidget *content);
+
+// A push button whose title is drawn in its own colour. The tint is not put
+// in the palette: a palette of its own gives every button a new key in the
+// style's pixmap cache, and each render would add images to it.
+class Button final : public QPushButton
+{
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+    QColor tint() const { return m_tint; }
+    void setTint(const QColor &tint);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_tint;
+};
 
 // Buttons. A title is always shown literally: '&' is never a mnemonic.
 // Inline: a flat, small button in a 10-point font with a tinted title (section toggles).

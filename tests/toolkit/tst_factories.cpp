@@ -11,8 +11,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Lays `w` out at `width` and returns it for geometry checks.
-template<typename W>
-W *laidOut(W *w, int width)
+template<typename W> W *laidOut(W *w, int width)
 {
     w->resize(width, w->layout() && w->layout()->hasHeightForWidth()
                          ? w->layout()->totalHeightForWidth(width)
@@ -142,11 +141,35 @@ private Q_SLOTS:
         QCOMPARE(b->text(), u"Q&&A ▸"_s); // shown literally, no mnemonic
         QCOMPARE(b->accessibleName(), u"Q&A ▸"_s);
         QVERIFY(b->isFlat());
-        QCOMPARE(b->palette().color(QPalette::ButtonText), INK3);
+        QCOMPARE(qobject_cast<Button *>(b.get())->tint(), INK3);
         std::unique_ptr<QPushButton> r(roundedButton(u"复制"_s, ACCENT));
         QVERIFY(!r->isFlat());
-        QCOMPARE(r->palette().color(QPalette::ButtonText), ACCENT);
+        QCOMPARE(qobject_cast<Button *>(r.get())->tint(), ACCENT);
         QCOMPARE(b->focusPolicy(), Qt::TabFocus); // a click does not move the keyboard
+    }
+
+    void tintedTitles()
+    {
+        QWidget parent;
+        QPushButton *a = roundedButton(u"复制"_s, ACCENT);
+        QPushButton *b = roundedButton(u"复制"_s, ACCENT);
+        a->setParent(&parent);
+        b->setParent(&parent);
+        // Buttons of every render look alike to the style's pixmap cache; a
+        // palette of their own would add an image to it at every render.
+        QCOMPARE(a->palette().cacheKey(), b->palette().cacheKey());
+        a->resize(a->sizeHint());
+        const QImage image = a->grab().toImage();
+        int tinted = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                tinted += qAbs(c.red() - ACCENT.red()) + qAbs(c.green() - ACCENT.green()) +
+                              qAbs(c.blue() - ACCENT.blue()) <
+                          90;
+            }
+        }
+        QVERIFY2(tinted > 5, "the title is not drawn in the tint");
     }
 };
 
