@@ -11,6 +11,8 @@
 #include "textviews.h"
 
 #include <QCloseEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QGuiApplication>
 #include <QPropertyAnimation>
 #include <QScreen>
@@ -55,14 +57,17 @@ void bringToFront(QWidget *w)
         w->raise();
 }
 
-void paintBackground(QWidget *w)
+// The PAPER background, painted rather than set in a palette: a palette set
+// on an ancestor gives every widget of every render a palette of its own,
+// and with it new keys in the style's pixmap cache.
+class Paper final : public QWidget
 {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, PAPER);
-    pal.setColor(QPalette::Base, PAPER);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-}
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter(this).fillRect(event->rect(), PAPER);
+    }
+};
 
 } // namespace
 
@@ -117,6 +122,11 @@ void PopupWindow::resizeEvent(QResizeEvent *event)
         m_delegate->windowDidResize();
 }
 
+void PopupWindow::paintEvent(QPaintEvent *event)
+{
+    QPainter(this).fillRect(event->rect(), PAPER);
+}
+
 void PopupWindow::closeEvent(QCloseEvent *event)
 {
     event->accept();
@@ -137,7 +147,6 @@ Popup::Popup(const PopupOptions &options)
     m_win->setMinimumSize(qBound(1, int(fixed.width()), 340), qBound(1, int(fixed.height()), 480));
     m_win->setAttribute(Qt::WA_ShowWithoutActivating);
     m_win->setAttribute(Qt::WA_DeleteOnClose, false);
-    paintBackground(m_win.get());
     m_delegate->win = m_win.get();
 
     m_scroll = new QScrollArea(m_win.get());
@@ -145,11 +154,9 @@ Popup::Popup(const PopupOptions &options)
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    paintBackground(m_scroll);
-    paintBackground(m_scroll->viewport());
+    m_scroll->viewport()->setAutoFillBackground(false); // the holder covers it
 
-    m_holder = new QWidget;
-    paintBackground(m_holder);
+    m_holder = new Paper;
     m_holderBox = new QVBoxLayout(m_holder);
     m_holderBox->setContentsMargins(0, 0, 0, 0);
     m_holderBox->setSpacing(0);
