@@ -95,6 +95,19 @@ private Q_SLOTS:
         QTRY_VERIFY(!old);
     }
 
+    void rendersShareTheStylesCachedImages()
+    {
+        // The style caches button images by palette; if each render's buttons
+        // got palettes of their own, every render would add to that cache.
+        Popup popup(PopupOptions{});
+        popup.render(payload("{\"draft\":\"a\",\"cn\":\"b\"}"));
+        const qint64 first =
+            popup.content()->findChild<QPushButton *>(u"d0-copy"_s)->palette().cacheKey();
+        popup.render(payload("{\"draft\":\"c\",\"cn\":\"d\"}"));
+        QCOMPARE(popup.content()->findChild<QPushButton *>(u"d0-copy"_s)->palette().cacheKey(),
+                 first);
+    }
+
     void renderCopiesTheServiceAddress()
     {
         Popup popup(PopupOptions{});
