@@ -16,8 +16,7 @@ namespace {
 std::mutex receiverMutex;
 QObject *receiver = nullptr;
 
-template<typename F>
-bool post(F &&f)
+template<typename F> bool post(F &&f)
 {
     std::lock_guard lock(receiverMutex);
     if (!receiver)
@@ -31,8 +30,7 @@ bool post(F &&f)
 InputReader::InputReader(std::unique_ptr<LineReader> lines,
                          std::function<void(const QJsonObject &)> render)
     : m_render(std::move(render)), m_lines(std::move(lines))
-{
-}
+{}
 
 InputReader::~InputReader()
 {

@@ -166,12 +166,19 @@ private:
                 if (++i >= n)
                     return false;
                 switch (s[i]) {
-                case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+                case '"':
+                case '\\':
+                case '/':
+                case 'b':
+                case 'f':
+                case 'n':
+                case 'r':
+                case 't':
                     ++i;
                     break;
                 case 'u':
-                    if (n - i < 5 || !isHex(s[i + 1]) || !isHex(s[i + 2]) || !isHex(s[i + 3])
-                        || !isHex(s[i + 4]))
+                    if (n - i < 5 || !isHex(s[i + 1]) || !isHex(s[i + 2]) || !isHex(s[i + 3]) ||
+                        !isHex(s[i + 4]))
                         return false;
                     i += 5;
                     break;

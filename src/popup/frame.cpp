@@ -11,8 +11,8 @@ namespace moxel {
 
 QRectF ScreenSpace::toYUp(const QRectF &down) const
 {
-    return QRectF(down.x(), primaryTop + primaryHeight - (down.y() + down.height()),
-                  down.width(), down.height());
+    return QRectF(down.x(), primaryTop + primaryHeight - (down.y() + down.height()), down.width(),
+                  down.height());
 }
 
 QRectF ScreenSpace::toYDown(const QRectF &up) const
@@ -34,8 +34,8 @@ QString num(double v)
 
 QString frameText(const QRectF &f)
 {
-    return u"{{"_s + num(f.x()) + u", "_s + num(f.y()) + u"}, {"_s + num(f.width()) + u", "_s
-           + num(f.height()) + u"}}"_s;
+    return u"{{"_s + num(f.x()) + u", "_s + num(f.y()) + u"}, {"_s + num(f.width()) + u", "_s +
+           num(f.height()) + u"}}"_s;
 }
 
 QRectF frameFromText(QStringView text)
@@ -108,9 +108,9 @@ QString frameLine(const QRectF &frame, const QRectF &screen, const ScreenSpace &
 {
     const QRectF up = space.toYUp(frame);
     const double yFromTop = screen.height() - (up.y() + up.height());
-    return u"FRAME x="_s + truncated(up.x()) + u" y_from_top="_s + truncated(yFromTop)
-           + u" w="_s + truncated(up.width()) + u" h="_s + truncated(up.height())
-           + u" first="_s + (first ? u"true"_s : u"false"_s);
+    return u"FRAME x="_s + truncated(up.x()) + u" y_from_top="_s + truncated(yFromTop) + u" w="_s +
+           truncated(up.width()) + u" h="_s + truncated(up.height()) + u" first="_s +
+           (first ? u"true"_s : u"false"_s);
 }
 
 } // namespace moxel

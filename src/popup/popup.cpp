@@ -11,9 +11,9 @@
 #include "textviews.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QGuiApplication>
 #include <QPropertyAnimation>
 #include <QScreen>
 #include <QScrollArea>
@@ -63,20 +63,16 @@ void bringToFront(QWidget *w)
 class Paper final : public QWidget
 {
 protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QPainter(this).fillRect(event->rect(), PAPER);
-    }
+    void paintEvent(QPaintEvent *event) override { QPainter(this).fillRect(event->rect(), PAPER); }
 };
 
 } // namespace
 
 PopupWindow::PopupWindow(PopupDelegate *delegate)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                           | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       m_delegate(delegate)
-{
-}
+{}
 
 void PopupWindow::placeFrame(const QRect &frame)
 {
@@ -133,8 +129,7 @@ void PopupWindow::closeEvent(QCloseEvent *event)
     m_delegate->windowWillClose();
 }
 
-Popup::Popup(const PopupOptions &options)
-    : m_options(options), m_delegate(new PopupDelegate(this))
+Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new PopupDelegate(this))
 {
     m_screen = QGuiApplication::primaryScreen();
     if (!m_screen && !QGuiApplication::screens().isEmpty())

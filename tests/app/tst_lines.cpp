@@ -82,7 +82,9 @@ private Q_SLOTS:
 
     void decoding()
     {
-        QCOMPARE(decodeLine("a\xff" "b\n"), u"a\uFFFDb"_s);
+        QCOMPARE(decodeLine("a\xff"
+                            "b\n"),
+                 u"a\uFFFDb"_s);
         QCOMPARE(decodeLine("a\r\r\n"), u"a\r"_s); // only one CR LF is a line ending
         QCOMPARE(decodeLine(QByteArray("a\0b", 3)), QString(u"a\0b"_s));
     }
@@ -94,8 +96,10 @@ private Q_SLOTS:
         QTest::newRow("empty object") << QByteArray("{}") << true;
         QTest::newRow("spaces around") << QByteArray(" \t{} ") << true;
         QTest::newRow("array") << QByteArray("[1,2]") << true;
-        QTest::newRow("nested") << QByteArray("{\"a\":[{\"b\":null,\"c\":true,\"d\":-1.5e+3}]}") << true;
-        QTest::newRow("escapes") << QByteArray("{\"a\":\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\"}") << true;
+        QTest::newRow("nested") << QByteArray("{\"a\":[{\"b\":null,\"c\":true,\"d\":-1.5e+3}]}")
+                                << true;
+        QTest::newRow("escapes") << QByteArray("{\"a\":\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\"}")
+                                 << true;
         QTest::newRow("lone surrogate escape") << QByteArray("{\"a\":\"\\ud800\"}") << true;
         QTest::newRow("bare number") << QByteArray("42") << false;
         QTest::newRow("bare string") << QByteArray("\"x\"") << false;

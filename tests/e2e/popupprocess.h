@@ -20,7 +20,10 @@ public:
         env.remove(QStringLiteral("http_proxy"));
     }
 
-    QString settingsFile() const { return config.path() + QStringLiteral("/moxel/moxel-popup.conf"); }
+    QString settingsFile() const
+    {
+        return config.path() + QStringLiteral("/moxel/moxel-popup.conf");
+    }
 
     void start(const QStringList &args)
     {

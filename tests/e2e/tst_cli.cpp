@@ -131,19 +131,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::newRow("NUL bytes") << QByteArray("{\"intent\":\"a\0b\"}\0\n", 18);
-        QTest::newRow("escaped NUL") << QByteArray("{\"intent\":\"a\\u0000b\",\"draft\":\"\\u0000\"}\n");
+        QTest::newRow("escaped NUL")
+            << QByteArray("{\"intent\":\"a\\u0000b\",\"draft\":\"\\u0000\"}\n");
         QTest::newRow("invalid UTF-8") << QByteArray("{\"intent\":\"\xc3\x28\xa0\xa1\"}\n");
         QTest::newRow("deep nesting") << QByteArray(200000, '[') + "\n";
-        QTest::newRow("deep object") << QByteArray("{\"a\":") .repeated(100000) + "\n";
-        QTest::newRow("markup") << QByteArray("{\"intent\":\"<b>x</b><img src=\\\"file:///dev/zero\\\">\","
-                                              "\"lang_name\":\"&Save\"}\n");
+        QTest::newRow("deep object") << QByteArray("{\"a\":").repeated(100000) + "\n";
+        QTest::newRow("markup") << QByteArray(
+            "{\"intent\":\"<b>x</b><img src=\\\"file:///dev/zero\\\">\","
+            "\"lang_name\":\"&Save\"}\n");
         QTest::newRow("lone surrogates") << QByteArray("{\"intent\":\"\\ud800\\udfff\\udc00x\"}\n");
         QTest::newRow("huge numbers") << QByteArray("{\"chars\":1e400,\"redactions\":-1e400}\n");
-        QTest::newRow("wrong types") << QByteArray("{\"session\":\"x\",\"matched\":[1],\"draft\":5,\"proxy\":3}\n");
+        QTest::newRow("wrong types")
+            << QByteArray("{\"session\":\"x\",\"matched\":[1],\"draft\":5,\"proxy\":3}\n");
         QTest::newRow("2 MB word in every field")
-            << "{\"intent\":\"" + QByteArray(2 << 20, 'w') + "\",\"analysis\":\"" + QByteArray(2 << 20, 'a')
-                   + "\",\"draft\":\"" + QByteArray(2 << 20, 'd') + "\",\"cn\":\"" + QByteArray(2 << 20, 'c')
-                   + "\",\"conversation\":\"" + QByteArray(2 << 20, 'v') + "\"}\n";
+            << "{\"intent\":\"" + QByteArray(2 << 20, 'w') + "\",\"analysis\":\"" +
+                   QByteArray(2 << 20, 'a') + "\",\"draft\":\"" + QByteArray(2 << 20, 'd') +
+                   "\",\"cn\":\"" + QByteArray(2 << 20, 'c') + "\",\"conversation\":\"" +
+                   QByteArray(2 << 20, 'v') + "\"}\n";
     }
     void hostileLinesNeverCrash()
     {

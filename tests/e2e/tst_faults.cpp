@@ -84,8 +84,10 @@ private Q_SLOTS:
         QTest::newRow("random bytes") << noise;
         QTest::newRow("frame off every screen")
             << QByteArray("[General]\nmoxel.popupFrame=\"{{9000, 9000}, {400, 600}}\"\n");
-        QTest::newRow("frame too small") << QByteArray("[General]\nmoxel.popupFrame=\"{{0, 0}, {339, 600}}\"\n");
-        QTest::newRow("not a frame") << QByteArray("[General]\nmoxel.popupFrame=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\n");
+        QTest::newRow("frame too small")
+            << QByteArray("[General]\nmoxel.popupFrame=\"{{0, 0}, {339, 600}}\"\n");
+        QTest::newRow("not a frame")
+            << QByteArray("[General]\nmoxel.popupFrame=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)\n");
     }
     void corruptSettingsFallBack()
     {

@@ -28,8 +28,8 @@ Geometry geometryOf(const QString &display, const QString &id)
         const QRegularExpression re(name + uR"(:\s*(-?\d+))"_s);
         return re.match(info).captured(1).toInt();
     };
-    return {field(u"Absolute upper-left X"_s), field(u"Absolute upper-left Y"_s),
-            field(u"Width"_s), field(u"Height"_s)};
+    return {field(u"Absolute upper-left X"_s), field(u"Absolute upper-left Y"_s), field(u"Width"_s),
+            field(u"Height"_s)};
 }
 
 // Asks the window to close the way a window manager's close button does.
@@ -97,10 +97,12 @@ private Q_SLOTS:
         QCOMPARE(g.h, 876);
 
         const QString props = xtool(xvfb.display(), u"xprop"_s, {u"-id"_s, id});
-        QVERIFY2(props.contains(u"_NET_WM_NAME(UTF8_STRING) = \"智能客服 v2.0\""_s), qPrintable(props));
+        QVERIFY2(props.contains(u"_NET_WM_NAME(UTF8_STRING) = \"智能客服 v2.0\""_s),
+                 qPrintable(props));
         QVERIFY2(props.contains(u"_NET_WM_STATE_ABOVE"_s), qPrintable(props));
         QVERIFY2(props.contains(u"_NET_WM_STATE_SKIP_TASKBAR"_s), qPrintable(props));
-        QVERIFY2(props.contains(u"program specified minimum size: 340 by 480"_s), qPrintable(props));
+        QVERIFY2(props.contains(u"program specified minimum size: 340 by 480"_s),
+                 qPrintable(props));
         // Shown without activation: the window manager must not hand it the keyboard.
         QVERIFY2(props.contains(u"_NET_WM_USER_TIME(CARDINAL) = 0"_s), qPrintable(props));
         const QString focus = xtool(xvfb.display(), u"xdotool"_s, {u"getwindowfocus"_s}).trimmed();
@@ -129,7 +131,8 @@ private Q_SLOTS:
         startPopup(p);
         QByteArray burst;
         for (int i = 0; i < 2000; ++i)
-            burst += "{\"intent\":\"n" + QByteArray::number(i) + "\",\"draft\":\"x\",\"cn\":\"y\"}\n";
+            burst +=
+                "{\"intent\":\"n" + QByteArray::number(i) + "\",\"draft\":\"x\",\"cn\":\"y\"}\n";
         p.write(burst);
         sendDeleteWindow(xvfb.display(), windowId().toULong());
         QVERIFY(p.finish(20000));
@@ -147,8 +150,8 @@ private Q_SLOTS:
         PopupProcess p(u"xcb"_s);
         p.env.insert(u"DISPLAY"_s, xvfb.display());
         p.start({u"--selftest-sync"_s});
-        p.write("{\"draft\":\"Olá\",\"cn\":\"你好\",\"proxy\":\"" + service.baseUrl().toUtf8()
-                + "\",\"token\":\"t\"}\n");
+        p.write("{\"draft\":\"Olá\",\"cn\":\"你好\",\"proxy\":\"" + service.baseUrl().toUtf8() +
+                "\",\"token\":\"t\"}\n");
         QTRY_COMPARE_WITH_TIMEOUT(service.count(), qsizetype(1), 15000);
         sendDeleteWindow(xvfb.display(), windowId().toULong());
         QTRY_VERIFY_WITH_TIMEOUT(p.process.state() == QProcess::NotRunning, 10000);

@@ -28,8 +28,8 @@ public:
             return false;
         const int base = 100 + int(QRandomGenerator::global()->bounded(400));
         for (int n = base; n < base + 20; ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))
-                || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
+                QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
                 continue;
             m_process.start(binary, {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"),
                                      QStringLiteral("0"), QStringLiteral("1440x900x24"),
@@ -38,8 +38,8 @@ public:
             if (!m_process.waitForStarted())
                 continue;
             QDeadlineTimer deadline(10000);
-            while (!deadline.hasExpired() && m_process.state() == QProcess::Running
-                   && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+            while (!deadline.hasExpired() && m_process.state() == QProcess::Running &&
+                   !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
                 QTest::qWait(50);
             if (m_process.state() == QProcess::Running) {
                 m_display = QStringLiteral(":%1").arg(n);

@@ -14,7 +14,8 @@ private Q_SLOTS:
         QTest::addColumn<QRectF>("frame");
         QTest::addColumn<QString>("text");
         QTest::newRow("integers") << QRectF(1028, 37, 400, 851) << u"{{1028, 37}, {400, 851}}"_s;
-        QTest::newRow("fractions") << QRectF(0.5, -12.25, 400.1, 851) << u"{{0.5, -12.25}, {400.1, 851}}"_s;
+        QTest::newRow("fractions")
+            << QRectF(0.5, -12.25, 400.1, 851) << u"{{0.5, -12.25}, {400.1, 851}}"_s;
         QTest::newRow("zero") << QRectF() << u"{{0, 0}, {0, 0}}"_s;
     }
     void textRoundTrip()
@@ -55,10 +56,10 @@ private Q_SLOTS:
         QTest::newRow("default") << mac << false << QSizeF() << QSizeF(400, 851);
         QTest::newRow("fixed") << mac << true << QSizeF(500, 600) << QSizeF(500, 600);
         QTest::newRow("raised to 480") << mac << true << QSizeF(500, 300) << QSizeF(500, 480);
-        QTest::newRow("lowered to the screen") << QRectF(0, 0, 800, 400) << false << QSizeF()
-                                               << QSizeF(400, 400);
-        QTest::newRow("fixed beyond the screen") << QRectF(0, 0, 800, 600) << true
-                                                 << QSizeF(420, 900) << QSizeF(420, 600);
+        QTest::newRow("lowered to the screen")
+            << QRectF(0, 0, 800, 400) << false << QSizeF() << QSizeF(400, 400);
+        QTest::newRow("fixed beyond the screen")
+            << QRectF(0, 0, 800, 600) << true << QSizeF(420, 900) << QSizeF(420, 600);
     }
     void initialSize()
     {

@@ -5,15 +5,15 @@
 #include "textviews.h"
 #include "translation.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
-#include <QSignalBlocker>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
