@@ -14,6 +14,8 @@
 #include "targets.h"
 #include "textviews.h"
 
+#include "stats.h"
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -89,17 +91,6 @@ long rssKib()
         status.ignore(1 << 16, '\n');
     }
     return 0;
-}
-
-double quantile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const double pos = q * double(v.size() - 1);
-    const size_t lo = size_t(pos);
-    const size_t hi = std::min(lo + 1, v.size() - 1);
-    return v[lo] + (v[hi] - v[lo]) * (pos - double(lo));
 }
 
 // Paint events reaching any widget of the popup's window.

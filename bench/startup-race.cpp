@@ -9,6 +9,8 @@
 //
 // Prints one "cmd" line per program and one "ratio" line per program after
 // the first, which is the yardstick.
+#include "stats.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -123,17 +125,6 @@ Sample runOnce(const Command &cmd)
         std::fprintf(stderr, "startup-race: %s failed (line %s, status %d)\n", cmd.name.c_str(),
                      seen ? "seen" : "not seen", status);
     return s;
-}
-
-double quantile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const double pos = q * double(v.size() - 1);
-    const size_t lo = size_t(pos);
-    const size_t hi = std::min(lo + 1, v.size() - 1);
-    return v[lo] + (v[hi] - v[lo]) * (pos - double(lo));
 }
 
 [[noreturn]] void usage()

@@ -5,33 +5,20 @@
 #include "textlabel.h"
 #include "textviews.h"
 
+#include "cardtest.h"
 #include <QBoxLayout>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+
 #include <QTest>
 
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using namespace cardtest;
 
 namespace {
-
-QJsonObject parse(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError)
-        qFatal("bad test payload %s", json.constData());
-    return doc.object();
-}
-
-// Wrapped labels make the height depend on the width, as in the popup.
-void fit(QWidget *widget, int width)
-{
-    widget->resize(width, widget->hasHeightForWidth() ? widget->heightForWidth(width)
-                                                      : widget->sizeHint().height());
-}
 
 // What a render does: empty the registries, then build and show the column.
 std::unique_ptr<moxel::Stack> render(const QJsonObject &payload, int width = 400)

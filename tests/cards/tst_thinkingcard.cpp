@@ -3,39 +3,20 @@
 #include "textlabel.h"
 #include "thinkingcard.h"
 
+#include "cardtest.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
+
 #include <QTest>
 
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using namespace cardtest;
 
 namespace {
-
-QJsonObject parse(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).object();
-}
-
-// Wrapped labels make the height depend on the width, as in the popup.
-void fit(QWidget *widget, int width)
-{
-    widget->resize(width, widget->hasHeightForWidth() ? widget->heightForWidth(width)
-                                                      : widget->sizeHint().height());
-}
-
-std::unique_ptr<QWidget> shown(QWidget *card, int width = 352)
-{
-    std::unique_ptr<QWidget> window(card);
-    fit(window.get(), width);
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
-}
 
 QString words(int count)
 {

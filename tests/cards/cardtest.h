@@ -1,0 +1,43 @@
+#pragma once
+
+// Helpers shared by the card tests.
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QTest>
+#include <QWidget>
+
+#include <memory>
+
+namespace cardtest {
+
+// A payload written in the test; a typo in it stops the test at once.
+inline QJsonObject parse(const QByteArray &json)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        qFatal("bad test payload %s", json.constData());
+    return doc.object();
+}
+
+// Wrapped labels make the height depend on the width, as in the popup.
+inline void fit(QWidget *widget, int width)
+{
+    widget->resize(width, widget->hasHeightForWidth() ? widget->heightForWidth(width)
+                                                      : widget->sizeHint().height());
+}
+
+// A card shown in its own window at the popup's usual card width.
+inline std::unique_ptr<QWidget> shown(QWidget *card, int width = 352)
+{
+    std::unique_ptr<QWidget> window(card);
+    fit(window.get(), width);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("window not exposed");
+    return window;
+}
+
+} // namespace cardtest
