@@ -42,6 +42,8 @@ private Q_SLOTS:
     void refusedBeforeSending();
     void redirectToAnotherOriginNotFollowed();
     void redirectWithinOriginFollowed();
+    void redirectLoopGivesUp();
+    void cutOffMidBody();
     void environmentProxyIgnored();
     void cookiesNotKept();
     void oversizedAnswerDropped();
@@ -180,6 +182,15 @@ void TestTranslate::answers_data()
                               << QStringList{u"SYNC: 返回体解析失败（11 字节）"_s};
     QTest::newRow("empty body") << Reply::raw({}, 200) << false << QString()
                                 << QStringList{u"SYNC: 返回体解析失败（0 字节）"_s};
+    QTest::newRow("status 401 with text")
+        << Reply::text(u"好"_s, 401) << true << u"好"_s << QStringList();
+    QTest::newRow("status 401 without text")
+        << Reply::raw(R"({"error":"bad token"})", 401) << false << QString()
+        << QStringList{noText + uR"({"error":"bad token"})"_s};
+    const QByteArray truncated = R"({"text":"半)";
+    QTest::newRow("truncated JSON")
+        << Reply::raw(truncated) << false << QString()
+        << QStringList{u"SYNC: 返回体解析失败（%1 字节）"_s.arg(truncated.size())};
     Reply slow = Reply::text(u"慢"_s);
     slow.trickleBytes = 3;
     slow.trickleIntervalMs = 20;
@@ -271,6 +282,28 @@ void TestTranslate::redirectToAnotherOriginNotFollowed()
     QCOMPARE(m_lines.size(), 2);
     QVERIFY(m_lines[0].startsWith(u"SYNC: 请求出错 "_s));
     QCOMPARE(m_lines[1], u"SYNC: 返回体解析失败（0 字节）"_s);
+}
+
+void TestTranslate::redirectLoopGivesUp()
+{
+    m_service.setReply(Reply::redirect(QUrl(m_service.baseUrl() + u"/translate"_s)));
+    const auto outcome = start();
+    QVERIFY(finish(outcome));
+    QCOMPARE(outcome->text, std::nullopt);
+    QVERIFY(!m_lines.isEmpty());
+    QVERIFY2(m_lines[0].startsWith(u"SYNC: 请求出错 "_s), qPrintable(m_lines[0]));
+}
+
+void TestTranslate::cutOffMidBody()
+{
+    // The answer promises more than it sends, then the connection closes.
+    Reply cut = Reply::raw(R"({"text":"完整的译)");
+    cut.headers.append({QByteArrayLiteral("Content-Length"), QByteArrayLiteral("200")});
+    m_service.setReply(cut);
+    const auto outcome = start();
+    QVERIFY(finish(outcome));
+    QCOMPARE(outcome->text, std::nullopt);
+    QVERIFY(!m_lines.isEmpty());
 }
 
 void TestTranslate::redirectWithinOriginFollowed()
