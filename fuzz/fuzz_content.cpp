@@ -32,14 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::optional<QJsonObject> payload = parseLaterLine(line);
     if (!payload)
         return 0;
-    copyTargets.clear();
-    TEXT_VIEWS.clear();
-    toggleTargets.clear();
-    editTargets.clear();
     std::unique_ptr<QWidget> content(buildContent(*payload));
     content->resize(380, 800);
     content->layout()->activate();
     (void)content->grab();
+    // What the next render does, so nothing of this one outlives the input.
+    copyTargets.clear();
+    TEXT_VIEWS.clear();
+    toggleTargets.clear();
+    editTargets.clear();
     content.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;

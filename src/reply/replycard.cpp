@@ -35,6 +35,7 @@ QWidget *headerRow(const QString &draft)
     copyTargets.append(target);
     QPushButton *copy = roundedButton(QStringLiteral("复制"), ACCENT);
     copy->setObjectName(QStringLiteral("d0-copy"));
+    target->setParent(copy); // goes with its button even if no render follows
     QObject::connect(copy, &QPushButton::clicked, target, &DraftCopyTarget::doCopy);
 
     TextLabel *hint = oneLine(QStringLiteral("复制后自行发送"), 9, INK4);
@@ -93,6 +94,7 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
     edit->setObjectName(QStringLiteral("d0-edit"));
     if (QPlainTextEdit *view = textView(ChineseKey)) {
         auto *target = new EditCNTarget(view, edit);
+        target->setParent(edit);
         QObject::connect(edit, &QPushButton::clicked, target, &EditCNTarget::toggle);
         editTargets.append(target);
     }
