@@ -1,5 +1,7 @@
 #pragma once
 
+#include "moxel_version.h"
+
 #include <QColor>
 #include <QString>
 
@@ -23,7 +25,7 @@ inline const QColor CARD_LINE{227, 230, 251};
 
 // Default width of the popup in points, and the version after the title's prefix.
 inline constexpr double SIDEBAR_W = 400.0;
-inline const QString VERSION = QStringLiteral("v2.0");
+inline const QString VERSION = QStringLiteral("v" MOXEL_VERSION);
 
 // `c` with its alpha replaced.
 inline QColor withAlpha(QColor c, double alpha)

@@ -2,6 +2,7 @@
 #include "demo.h"
 #include "http.h"
 #include "libretranslate.h"
+#include "moxel_version.h"
 #include "openai.h"
 #include "service.h"
 
@@ -32,7 +33,7 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"moxel-translate"_s);
-    QCoreApplication::setApplicationVersion(u"2.0"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(MOXEL_VERSION));
 
     const ConfigResult parsed =
         parseConfig(QCoreApplication::arguments(), [](const char *name) { return qgetenv(name); });
@@ -41,7 +42,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (parsed.version) {
-        printLine(stdout, u"moxel-translate 2.0"_s);
+        printLine(stdout, u"moxel-translate "_s + QCoreApplication::applicationVersion());
         return 0;
     }
     if (!parsed.config) {

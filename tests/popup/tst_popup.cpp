@@ -1,6 +1,8 @@
 #include "popup.h"
 #include "popupdelegate.h"
 
+#include "moxel_version.h"
+
 #include "synccontroller.h"
 #include "targets.h"
 #include "textviews.h"
@@ -46,7 +48,7 @@ private Q_SLOTS:
         Popup popup(PopupOptions{});
         QWidget *win = popup.window();
         QVERIFY(!win->isVisible()); // nothing on screen before the first payload
-        QCOMPARE(win->windowTitle(), u"智能客服 v2.0"_s);
+        QCOMPARE(win->windowTitle(), u"智能客服 v"_s + QStringLiteral(MOXEL_VERSION));
         QCOMPARE(win->minimumSize(), QSize(340, 480));
         const Qt::WindowFlags flags = win->windowFlags();
         QVERIFY(flags & Qt::WindowStaysOnTopHint);
