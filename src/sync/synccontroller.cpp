@@ -90,6 +90,12 @@ void SyncController::registerLink(const QString &key, const QString &peerKey, co
 void SyncController::renderStarted()
 {
     ++m_renders;
+    // A pending edit belongs to the views this render throws away; left
+    // running, it would send the new payload's text and overwrite its mirror.
+    for (const QPointer<QTimer> &timer : std::as_const(m_timers)) {
+        if (timer)
+            timer->stop();
+    }
 }
 
 QNetworkAccessManager *SyncController::session()

@@ -57,8 +57,8 @@ public:
     void registerLink(const QString &key, const QString &peerKey, const QString &to,
                       const QString &peerLabel, TextLabel *status);
 
-    // Every render calls this before it rebuilds the views: answers to
-    // requests sent before it are dropped.
+    // Every render calls this before it rebuilds the views: pending edits
+    // are dropped unsent, and answers to requests sent before it are dropped.
     void renderStarted();
 
     const QHash<QString, Link> &links() const { return m_links; }

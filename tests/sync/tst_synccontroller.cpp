@@ -100,6 +100,7 @@ private Q_SLOTS:
     void selection();
     void staleAnswerDropped_data();
     void staleAnswerDropped();
+    void pendingEditDroppedByRender();
     void registrationRules();
     void stampFormat();
     void quitEndsCleanly_data();
@@ -404,6 +405,27 @@ void TestSyncController::staleAnswerDropped()
     QCOMPARE(m_lines.last(), u"SYNC: 丢弃过期回填 d0-text"_s);
     QCOMPARE(m_pair->mirror->toPlainText(), mirror);
     QCOMPARE(m_pair->status->text(), status);
+}
+
+void TestSyncController::pendingEditDroppedByRender()
+{
+    // Typed into the draft, and a new payload arrives before the pause ends:
+    // the edit belonged to the content the render threw away, and the new
+    // payload's mirror is the upstream tool's own text.
+    m_pair->draft->setPlainText(u"Olá, editado"_s);
+    QTRY_VERIFY(debounce(Draft)->remainingTime() <= 700);
+    m_pair = std::make_unique<Pair>(u"Segundo rascunho"_s, u"第二（上游给的中文）"_s);
+
+    // An edit of the new mirror after the render is sent as usual; its push
+    // comes 1.1 s after the render, well after the old pause would have ended.
+    m_pair->mirror->setReadOnly(false);
+    m_pair->mirror->setPlainText(u"第二（上游给的中文）。"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(linesStartingWith(u"SYNC: 推送 d0-cn"_s).size(), 1, 10000);
+    QVERIFY(linesStartingWith(u"SYNC: 推送 d0-text"_s).isEmpty());
+    QTRY_COMPARE(m_pair->status->text(), u"已同步葡萄牙语"_s);
+    QCOMPARE(sent().size(), 1);
+    QCOMPARE(sent().first().json().value(u"to"_s), u"pt"_s);
+    QCOMPARE(m_pair->mirror->toPlainText(), u"第二（上游给的中文）。"_s);
 }
 
 void TestSyncController::registrationRules()
