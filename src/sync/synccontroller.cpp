@@ -160,7 +160,7 @@ void SyncController::push(const QString &key)
     QPlainTextEdit *view = textView(key);
     if (!view)
         return;
-    const QString text = view->toPlainText().trimmed();
+    const QString text = plainText(view).trimmed();
     line(u"SYNC: 推送 "_s + key + u" → "_s + link.to + u" t="_s + stamp());
     if (text.isEmpty() || proxy.isEmpty())
         return;

@@ -89,7 +89,8 @@ private Q_SLOTS:
     void cleanupTestCase();
 
     void typingDebouncesToOneRequest();
-    void sendsTrimmedText();
+    void sendsExactText_data();
+    void sendsExactText();
     void nothingSent_data();
     void nothingSent();
     void outcome_data();
@@ -190,15 +191,33 @@ void TestSyncController::typingDebouncesToOneRequest()
     QVERIFY(idle());
 }
 
-void TestSyncController::sendsTrimmedText()
+void TestSyncController::sendsExactText_data()
 {
-    m_pair->mirror->setReadOnly(false);
-    m_pair->mirror->setPlainText(u"\n  你好，\n世界 \t\n"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(sent().size(), 1, 10000);
-    QCOMPARE(sent().first().json(),
-             QJsonObject({{u"text"_s, u"你好，\n世界"_s}, {u"to"_s, u"pt"_s}}));
-    QTRY_COMPARE(m_pair->draft->toPlainText(), u"译:你好，\n世界"_s);
-    QCOMPARE(m_pair->status->text(), u"已同步葡萄牙语"_s);
+    QTest::addColumn<QString>("edited"); // "draft" or "mirror"
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sent");
+
+    QTest::newRow("trimmed") << u"mirror"_s << u"\n  你好，\n世界 \t\n"_s << u"你好，\n世界"_s;
+    QTest::newRow("no-break spaces kept")
+        << u"draft"_s << u"Prix\u00A0: 5\u00A0€\u202F!"_s << u"Prix\u00A0: 5\u00A0€\u202F!"_s;
+    QTest::newRow("line separator kept") << u"draft"_s << u"Olá\u2028Duvo"_s << u"Olá\u2028Duvo"_s;
+}
+
+void TestSyncController::sendsExactText()
+{
+    QFETCH(QString, edited);
+    QFETCH(QString, text);
+    QFETCH(QString, sent);
+    const bool mirror = edited == u"mirror";
+    QPlainTextEdit *view = mirror ? m_pair->mirror : m_pair->draft;
+    view->setReadOnly(false);
+    view->setPlainText(text);
+    QTRY_COMPARE_WITH_TIMEOUT(this->sent().size(), 1, 10000);
+    QCOMPARE(this->sent().first().json(),
+             QJsonObject({{u"text"_s, sent}, {u"to"_s, mirror ? u"pt"_s : u"zh"_s}}));
+    QPlainTextEdit *peer = mirror ? m_pair->draft : m_pair->mirror;
+    QTRY_COMPARE(plainText(peer), u"译:"_s + sent);
+    QCOMPARE(m_pair->status->text(), mirror ? u"已同步葡萄牙语"_s : Synced);
 }
 
 void TestSyncController::nothingSent_data()
