@@ -32,11 +32,14 @@ private Q_SLOTS:
         QTest::newRow("lenient number") << QByteArray("{\"a\":.5}\n");
         QTest::newRow("broken") << QByteArray("{\"intent\":\n");
         QTest::newRow("invalid UTF-8 outside strings") << QByteArray("{\xff}\n");
+        QTest::newRow("over the 32 MiB cap")
+            << "{\"intent\":\"" + QByteArray(33 << 20, 'x') + "\"}\n{}\n";
     }
     void badFirstLine()
     {
         QFETCH(QByteArray, input);
         PopupProcess p;
+        p.expectedErr = Fatal;
         p.start({u"--debug"_s});
         p.write(input);
         p.closeInput();
@@ -52,6 +55,7 @@ private Q_SLOTS:
     {
         // No window is ever made for a bad first line, so no display is needed.
         PopupProcess p(u"xcb"_s);
+        p.expectedErr = Fatal;
         p.env.insert(u"DISPLAY"_s, u":999"_s);
         p.start({});
         p.write("nope\n");
