@@ -16,7 +16,7 @@ namespace moxel {
 class TextLabel;
 
 // Seconds since start-up, for the sync diagnostics ("%.1fs"). Started when the
-// program is loaded; start-up may restart it.
+// program is loaded, before the first line is read, and never restarted.
 extern QElapsedTimer SYNC_T0;
 
 // One direction of a synced pair: edits of a view go, translated into `to`, to

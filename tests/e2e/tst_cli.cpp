@@ -1,5 +1,6 @@
 #include "popupprocess.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
@@ -117,18 +118,42 @@ private Q_SLOTS:
         QCOMPARE(p.err, QByteArray());
     }
 
-    void sizeOption()
+    void decimalCommaLocale()
     {
-        // Read in the C locale even where the user's locale has a decimal comma.
+        // Options and later lines read numbers the C way even where the user's
+        // locale has a decimal comma: numbers out of a double's range are
+        // absent values, never a reason to skip the line.
         PopupProcess p;
         p.env.insert(u"LC_ALL"_s, u"de_DE.UTF-8"_s);
         p.start({u"--size"_s, u"500.9,600"_s, u"--debug"_s});
-        p.write(payload("x"));
+        p.write(payload("x") + "{\"x\":1.5e400}\n{\"x\":1.5e-400}\n");
         p.closeInput();
         QVERIFY(p.finish());
         const auto frames = p.lines("FRAME ");
-        QCOMPARE(frames.size(), 1);
+        QCOMPARE(frames.size(), 3);
         QVERIFY2(frames[0].contains(" w=500 h=600 "), frames[0].constData());
+    }
+
+    void debugClockStartsWithTheProgram()
+    {
+        // The first line comes late; the stamps still count from the start.
+        // The self-test edits the draft 1.5 s after the first render and the
+        // push follows 1.1 s later.
+        PopupProcess p;
+        QElapsedTimer sinceStart;
+        p.start({u"--debug"_s, u"--selftest-sync"_s});
+        sinceStart.start();
+        QTest::qWait(2500);
+        const double delay = double(sinceStart.elapsed()) / 1000.0;
+        p.write(payload("late"));
+        QVERIFY(p.waitForLines("SYNC: 推送 ", 1));
+        p.closeInput();
+        QVERIFY(p.finish());
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray push = p.lines("SYNC: 推送 ").constFirst();
+        const double t = push.mid(push.indexOf(" t=") + 3).chopped(1).toDouble();
+        // Loading the program may take a moment of the measured delay.
+        QVERIFY2(t >= delay + 2.6 - 0.5, push.constData());
     }
 
     void hostileLinesNeverCrash_data()
