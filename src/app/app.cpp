@@ -73,7 +73,8 @@ int run(int argc, char *argv[])
     makeAccessoryApplication();
 #endif
 
-    SYNC_T0.start();
+    // SYNC_T0 keeps running from the program's load: the stamps count from
+    // the start, however late the first line came.
     SyncController &sync = SYNC();
     sync.debug = options.debugMode;
 

@@ -1,12 +1,13 @@
 #include "lines.h"
 
+#include "cnumber.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QStringDecoder>
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 #include <vector>
@@ -226,7 +227,7 @@ private:
         if (i - start >= 4) {
             const std::string token(s + start, size_t(i - start));
             errno = 0;
-            const double v = std::strtod(token.c_str(), nullptr);
+            const double v = strtodC(token.c_str(), nullptr);
             if (std::isinf(v) || errno == ERANGE)
                 overflows.emplace_back(start, i - start);
         }

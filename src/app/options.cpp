@@ -1,9 +1,8 @@
 #include "options.h"
 
+#include "cnumber.h"
+
 #include <cctype>
-#include <clocale>
-#include <cstdlib>
-#include <locale.h>
 
 namespace moxel {
 
@@ -11,12 +10,9 @@ std::optional<double> parseCNumber(const QByteArray &piece)
 {
     if (piece.isEmpty() || std::isspace(static_cast<unsigned char>(piece.front())))
         return std::nullopt;
-    // QCoreApplication adopts the user's locale, where strtod may expect a
-    // decimal comma; a locale object of our own keeps the C reading.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
     const QByteArray z = piece; // NUL-terminated copy
     char *end = nullptr;
-    const double value = strtod_l(z.constData(), &end, cLocale);
+    const double value = strtodC(z.constData(), &end);
     if (end != z.constData() + z.size() || end == z.constData())
         return std::nullopt;
     return value;

@@ -28,7 +28,7 @@ void selfTestEdit()
 void selfTestReport()
 {
     const QPlainTextEdit *mirror = textView(u"d0-cn"_s);
-    printLine(u"SYNC-SELFTEST 回填的中文："_s + (mirror ? mirror->toPlainText() : u"（空）"_s));
+    printLine(u"SYNC-SELFTEST 回填的中文："_s + (mirror ? plainText(mirror) : u"（空）"_s));
     QCoreApplication::quit();
 }
 

@@ -48,12 +48,18 @@ ScreenSpace screenSpace()
     return {double(primary->geometry().y()), double(primary->geometry().height())};
 }
 
-// Above other windows without taking the keyboard from them. Headless
-// platforms have no stacking and say so on standard error, so they are spared.
-void bringToFront(QWidget *w)
+// Headless platforms have neither stacking nor window opacity and say so on
+// standard error, so they are spared both.
+bool headless()
 {
     const QString platform = QGuiApplication::platformName();
-    if (platform != u"offscreen" && platform != u"minimal")
+    return platform == u"offscreen" || platform == u"minimal";
+}
+
+// Above other windows without taking the keyboard from them.
+void bringToFront(QWidget *w)
+{
+    if (!headless())
         w->raise();
 }
 
@@ -231,7 +237,8 @@ void Popup::placeAndShow()
         frame = defaultFrame(m_options.fixedSize, vf);
     }
     const QRect target = toRect(*frame);
-    m_win->setWindowOpacity(0.0);
+    if (!headless())
+        m_win->setWindowOpacity(0.0);
 #ifdef MOXEL_X11
     if (QGuiApplication::platformName() == u"xcb")
         skipTaskbar(m_win.get());
@@ -246,7 +253,9 @@ void Popup::placeAndShow()
     fade->setDuration(140);
     fade->setStartValue(0.0);
     fade->setEndValue(1.0);
-    fade->start(QAbstractAnimation::DeleteWhenStopped);
+    // Without window opacity the window is simply there, at full opacity.
+    if (!headless())
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 } // namespace moxel

@@ -6,6 +6,7 @@
 #include "textviews.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -136,6 +137,20 @@ void TextBox::focusOutEvent(QFocusEvent *event)
     repaintCaret();
 }
 
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    // Shift+Return would type U+2028, which copying and sending keep as it
+    // is; a line break the salesperson types is a line feed like Return's.
+    if (event->matches(QKeySequence::InsertLineSeparator)) {
+        QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
+                        event->text(), event->isAutoRepeat(), event->count());
+        QPlainTextEdit::keyPressEvent(&plain);
+        event->setAccepted(plain.isAccepted());
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
 void TextBox::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != m_blink.timerId()) {
@@ -185,16 +200,6 @@ QPlainTextEdit *textBox(const QString &text, double height, bool mono, bool edit
     if (!key.isEmpty())
         TEXT_VIEWS.insert(key, box);
     return box;
-}
-
-QString plainText(const QPlainTextEdit *view)
-{
-    QString text = view->document()->toRawText();
-    for (QChar &c : text) {
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
-            c = u'\n';
-    }
-    return text;
 }
 
 } // namespace moxel

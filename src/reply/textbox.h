@@ -15,11 +15,6 @@ namespace moxel {
 QPlainTextEdit *textBox(const QString &text, double height, bool mono = true, bool editable = false,
                         const QString &key = QString(), bool dark = false);
 
-// The text of a view as the user sees it, for copying: line breaks as line
-// feeds, no-break spaces kept (QPlainTextEdit::toPlainText turns them into
-// plain spaces).
-QString plainText(const QPlainTextEdit *view);
-
 // The view `textBox` makes. Qt has no caret colour, so the box draws its own
 // caret; it also picks the cheapest wrap mode that keeps long unbroken runs
 // from freezing the layout, and keeps picking it as the text changes.
@@ -37,6 +32,7 @@ protected:
     void changeEvent(QEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:

@@ -90,6 +90,12 @@ void SyncController::registerLink(const QString &key, const QString &peerKey, co
 void SyncController::renderStarted()
 {
     ++m_renders;
+    // A pending edit belongs to the views this render throws away; left
+    // running, it would send the new payload's text and overwrite its mirror.
+    for (const QPointer<QTimer> &timer : std::as_const(m_timers)) {
+        if (timer)
+            timer->stop();
+    }
 }
 
 QNetworkAccessManager *SyncController::session()
@@ -154,7 +160,7 @@ void SyncController::push(const QString &key)
     QPlainTextEdit *view = textView(key);
     if (!view)
         return;
-    const QString text = view->toPlainText().trimmed();
+    const QString text = plainText(view).trimmed();
     line(u"SYNC: 推送 "_s + key + u" → "_s + link.to + u" t="_s + stamp());
     if (text.isEmpty() || proxy.isEmpty())
         return;

@@ -16,7 +16,7 @@ namespace moxel {
 class TextLabel;
 
 // Seconds since start-up, for the sync diagnostics ("%.1fs"). Started when the
-// program is loaded; start-up may restart it.
+// program is loaded, before the first line is read, and never restarted.
 extern QElapsedTimer SYNC_T0;
 
 // One direction of a synced pair: edits of a view go, translated into `to`, to
@@ -57,8 +57,8 @@ public:
     void registerLink(const QString &key, const QString &peerKey, const QString &to,
                       const QString &peerLabel, TextLabel *status);
 
-    // Every render calls this before it rebuilds the views: answers to
-    // requests sent before it are dropped.
+    // Every render calls this before it rebuilds the views: pending edits
+    // are dropped unsent, and answers to requests sent before it are dropped.
     void renderStarted();
 
     const QHash<QString, Link> &links() const { return m_links; }

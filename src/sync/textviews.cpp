@@ -1,5 +1,7 @@
 #include "textviews.h"
 
+#include <QTextDocument>
+
 namespace moxel {
 
 TextViewRegistry TEXT_VIEWS;
@@ -18,6 +20,13 @@ QString keyOfView(const QObject *view)
             return it.key();
     }
     return {};
+}
+
+QString plainText(const QPlainTextEdit *view)
+{
+    QString text = view->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, u'\n');
+    return text;
 }
 
 } // namespace moxel

@@ -19,4 +19,9 @@ QPlainTextEdit *textView(const QString &key);
 // The key under which this very view is registered, or an empty string.
 QString keyOfView(const QObject *view);
 
+// The text of a view exactly as it holds it, for copying and sending: breaks
+// between paragraphs as line feeds, no-break spaces and U+2028 kept
+// (QPlainTextEdit::toPlainText turns them into spaces and line feeds).
+QString plainText(const QPlainTextEdit *view);
+
 } // namespace moxel

@@ -113,10 +113,12 @@ void translate(const QString &text, const QString &to, TranslateDone done)
                          const QNetworkReply::NetworkError error = reply->error();
                          if (error != QNetworkReply::NoError && !isHttpStatus(reply))
                              lines << requestErrorLine(reply->errorString());
-                         // A redirect we refused to follow carries no answer.
-                         const QByteArray body = error == QNetworkReply::InsecureRedirectError
-                                                     ? QByteArray()
-                                                     : reply->readAll();
+                         // A redirect we refused to follow carries no answer, and a
+                         // reply aborted by the transfer timeout is closed.
+                         const QByteArray body =
+                             error == QNetworkReply::InsecureRedirectError || !reply->isOpen()
+                                 ? QByteArray()
+                                 : reply->readAll();
                          Answer answer = readAnswer(body);
                          lines << answer.debugLines;
                          if (debug) {

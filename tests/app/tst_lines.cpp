@@ -3,6 +3,7 @@
 
 #include <QTest>
 
+#include <clocale>
 #include <thread>
 #include <unistd.h>
 
@@ -176,6 +177,16 @@ private Q_SLOTS:
         QVERIFY(!integer(*p, u"chars"));
         QVERIFY(!integer(*p, u"big"));
         QVERIFY(parseObject("{\"tiny\":1e-400}"));
+
+        // The same where the user's locale writes a decimal comma.
+        const QByteArray saved = setlocale(LC_NUMERIC, nullptr);
+        if (!setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+            QSKIP("no decimal-comma locale installed");
+        const bool huge = parseObject("{\"x\":1.5e400}").has_value();
+        const bool tiny = parseObject("{\"x\":1.5e-400}").has_value();
+        setlocale(LC_NUMERIC, saved.constData());
+        QVERIFY(huge);
+        QVERIFY(tiny);
     }
 };
 

@@ -101,7 +101,11 @@ with open(os.path.join(EXAMPLES, "demo.jsonl"), "rb") as f:
 with open(os.path.join(EXAMPLES, "demo-followup.jsonl"), "rb") as f:
     followup = f.read()
 
-popup = subprocess.Popen([BINARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+# Standard error belongs to the fatal message alone; a file cannot fill up
+# and block the popup the way an unread pipe could.
+errors = tempfile.TemporaryFile()
+popup = subprocess.Popen([BINARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors,
+                         env=env)
 try:
     popup.stdin.write(demo)
     popup.stdin.flush()
@@ -154,6 +158,9 @@ try:
     except subprocess.TimeoutExpired:
         status = None
     check(status == 0, f"end of input under the confirmation exits 0 (got {status})")
+    errors.seek(0)
+    stderr = errors.read()
+    check(stderr == b"", f"nothing on standard error (got {stderr[:500]!r})")
 finally:
     if popup.poll() is None:
         popup.kill()

@@ -9,6 +9,9 @@
 
 // Runs the real moxel-popup binary with its own configuration folder, feeding
 // standard input and collecting standard output and error.
+//
+// Standard error belongs to the one fatal message: when the test is done with
+// the process, anything on it other than `expectedErr` fails the test.
 class PopupProcess
 {
 public:
@@ -19,6 +22,20 @@ public:
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
         env.remove(QStringLiteral("http_proxy"));
     }
+
+    ~PopupProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
+        err += process.readAllStandardError();
+        if (err != expectedErr && !QTest::currentTestFailed()) {
+            const QByteArray message = "unexpected standard error: " + err;
+            QTest::qFail(message.constData(), __FILE__, __LINE__);
+        }
+    }
+    Q_DISABLE_COPY_MOVE(PopupProcess)
 
     QString settingsFile() const
     {
@@ -38,7 +55,7 @@ public:
     // Waits for the process to end; returns false on a time-out.
     bool finish(int ms = 30000)
     {
-        const bool done = process.waitForFinished(ms);
+        const bool done = process.state() == QProcess::NotRunning || process.waitForFinished(ms);
         out += process.readAllStandardOutput();
         err += process.readAllStandardError();
         return done;
@@ -75,4 +92,5 @@ public:
     QProcess process;
     QByteArray out;
     QByteArray err;
+    QByteArray expectedErr;
 };

@@ -1,5 +1,6 @@
 #include "popupprocess.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
@@ -32,11 +33,14 @@ private Q_SLOTS:
         QTest::newRow("lenient number") << QByteArray("{\"a\":.5}\n");
         QTest::newRow("broken") << QByteArray("{\"intent\":\n");
         QTest::newRow("invalid UTF-8 outside strings") << QByteArray("{\xff}\n");
+        QTest::newRow("over the 32 MiB cap")
+            << "{\"intent\":\"" + QByteArray(33 << 20, 'x') + "\"}\n{}\n";
     }
     void badFirstLine()
     {
         QFETCH(QByteArray, input);
         PopupProcess p;
+        p.expectedErr = Fatal;
         p.start({u"--debug"_s});
         p.write(input);
         p.closeInput();
@@ -52,6 +56,7 @@ private Q_SLOTS:
     {
         // No window is ever made for a bad first line, so no display is needed.
         PopupProcess p(u"xcb"_s);
+        p.expectedErr = Fatal;
         p.env.insert(u"DISPLAY"_s, u":999"_s);
         p.start({});
         p.write("nope\n");
@@ -113,18 +118,42 @@ private Q_SLOTS:
         QCOMPARE(p.err, QByteArray());
     }
 
-    void sizeOption()
+    void decimalCommaLocale()
     {
-        // Read in the C locale even where the user's locale has a decimal comma.
+        // Options and later lines read numbers the C way even where the user's
+        // locale has a decimal comma: numbers out of a double's range are
+        // absent values, never a reason to skip the line.
         PopupProcess p;
         p.env.insert(u"LC_ALL"_s, u"de_DE.UTF-8"_s);
         p.start({u"--size"_s, u"500.9,600"_s, u"--debug"_s});
-        p.write(payload("x"));
+        p.write(payload("x") + "{\"x\":1.5e400}\n{\"x\":1.5e-400}\n");
         p.closeInput();
         QVERIFY(p.finish());
         const auto frames = p.lines("FRAME ");
-        QCOMPARE(frames.size(), 1);
+        QCOMPARE(frames.size(), 3);
         QVERIFY2(frames[0].contains(" w=500 h=600 "), frames[0].constData());
+    }
+
+    void debugClockStartsWithTheProgram()
+    {
+        // The first line comes late; the stamps still count from the start.
+        // The self-test edits the draft 1.5 s after the first render and the
+        // push follows 1.1 s later.
+        PopupProcess p;
+        QElapsedTimer sinceStart;
+        p.start({u"--debug"_s, u"--selftest-sync"_s});
+        sinceStart.start();
+        QTest::qWait(2500);
+        const double delay = double(sinceStart.elapsed()) / 1000.0;
+        p.write(payload("late"));
+        QVERIFY(p.waitForLines("SYNC: 推送 ", 1));
+        p.closeInput();
+        QVERIFY(p.finish());
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray push = p.lines("SYNC: 推送 ").constFirst();
+        const double t = push.mid(push.indexOf(" t=") + 3).chopped(1).toDouble();
+        // Loading the program may take a moment of the measured delay.
+        QVERIFY2(t >= delay + 2.6 - 0.5, push.constData());
     }
 
     void hostileLinesNeverCrash_data()

@@ -45,6 +45,7 @@ private Q_SLOTS:
     void devNullAsInput()
     {
         PopupProcess p;
+        p.expectedErr = "moxel-popup: 第一行不是合法 JSON\n";
         p.process.setStandardInputFile(QProcess::nullDevice());
         p.start({});
         QVERIFY(p.finish());

@@ -1,4 +1,5 @@
 // The sync self-test of the real binary against a local translation service.
+#include "popupprocess.h"
 #include "testservice.h"
 
 #include <QJsonDocument>
@@ -6,7 +7,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -20,6 +20,9 @@ const QString Sample = u"Olá Duvo, o preço deste batom é USD 1,25 por peça p
 const QString Edited = u"SYNC-SELFTEST: 已模拟编辑第一份草稿（葡语）"_s;
 const QString Missing = u"SYNC-SELFTEST: 找不到可编辑文本框"_s;
 const QString Report = u"SYNC-SELFTEST 回填的中文："_s;
+// The service's answer starts with no-break spaces and a line separator, which
+// the report must print as they are.
+const QString Translated = u"译文\u00A0:\u2028"_s;
 
 } // namespace
 
@@ -40,7 +43,7 @@ void TestSelfTest::run_data()
     QTest::addColumn<int>("requests");
 
     QTest::newRow("full run") << u"Olá"_s << u"你好"_s << true
-                              << QStringList{Edited, Report + u"译文："_s + Sample} << 1;
+                              << QStringList{Edited, Report + Translated + Sample} << 1;
     QTest::newRow("no draft") << QString() << u"你好"_s << true << QStringList{Missing} << 0;
     QTest::newRow("no mirror") << u"Olá"_s << QString() << true
                                << QStringList{Edited, Report + u"（空）"_s} << 0;
@@ -62,25 +65,15 @@ void TestSelfTest::run()
     QVERIFY(service.isListening());
     if (answers) {
         service.setHandler([](const RecordedRequest &request) {
-            return Reply::text(u"译文："_s + request.json().value(u"text"_s).toString());
+            return Reply::text(Translated + request.json().value(u"text"_s).toString());
         });
     } else {
         service.setReply(Reply::never());
     }
 
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
-    env.insert(u"XDG_RUNTIME_DIR"_s, home.path());
-    env.remove(u"http_proxy"_s);
-
-    QProcess popup;
-    popup.setProcessEnvironment(env);
-    QSignalSpy finished(&popup, &QProcess::finished);
-    popup.start(QStringLiteral(MOXEL_POPUP_BIN), {u"--selftest-sync"_s, u"--debug"_s});
-    QVERIFY2(popup.waitForStarted(), qPrintable(popup.errorString()));
+    PopupProcess popup;
+    QSignalSpy finished(&popup.process, &QProcess::finished);
+    popup.start({u"--selftest-sync"_s, u"--debug"_s});
 
     QJsonObject payload{{u"proxy"_s, service.baseUrl() + u"/"_s},
                         {u"token"_s, u"tk-1"_s},
@@ -93,11 +86,13 @@ void TestSelfTest::run()
     popup.write(QJsonDocument(payload).toJson(QJsonDocument::Compact) + '\n');
     // Standard input stays open: its end would end the program first.
 
+    // The service answers from this event loop, so wait for the end here.
     QVERIFY(finished.wait(90000));
-    QCOMPARE(popup.exitStatus(), QProcess::NormalExit);
+    QVERIFY(popup.finish(0));
+    QVERIFY(!popup.crashed());
     QCOMPARE(popup.exitCode(), 0);
 
-    const QStringList out = QString::fromUtf8(popup.readAllStandardOutput()).split(u'\n');
+    const QStringList out = QString::fromUtf8(popup.out).split(u'\n');
     QCOMPARE(out.filter(QRegularExpression(u"^SYNC-SELFTEST"_s)), expected);
 
     QCOMPARE(service.count(), requests);

@@ -36,6 +36,7 @@ private Q_SLOTS:
     void wrapMode();
     void hugeUnbrokenDraftShows();
     void editsSwitchWrapMode();
+    void typedLineBreaksAreLineFeeds();
     void caret_data();
     void caret();
     void border_data();
@@ -195,6 +196,7 @@ void TestTextBox::textRoundTrip_data()
         {"lines", same(QStringLiteral("a\nb\n\nc\n"))},
         {"CR LF becomes LF", {QStringLiteral("a\r\nb"), QStringLiteral("a\nb")}},
         {"no-break spaces kept", same(QStringLiteral("Merci\u00A0! 10\u202F000\u00A0€"))},
+        {"line separator kept", same(QStringLiteral("Olá\u2028Duvo\n"))},
         {"markup stays literal", same(QStringLiteral("<b>x</b> <img src=\"a\"> &amp; <a href=x>"))},
         {"emoji and combining", same(QStringLiteral("👨‍👩‍👧‍👦 e\u0301 🇨🇳"))},
         {"right to left", same(QStringLiteral("שלום עולם مرحبا"))},
@@ -278,6 +280,18 @@ void TestTextBox::editsSwitchWrapMode()
     // A whole-text write (as a translation arrives) is checked in full.
     box->setPlainText(QStringLiteral("tudo bem ").repeated(5000));
     QCOMPARE(box->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+void TestTextBox::typedLineBreaksAreLineFeeds()
+{
+    QPlainTextEdit *box = textBox(QString(), 150, true, true);
+    QVERIFY(host(box));
+    QTest::keyClicks(box, QStringLiteral("a"));
+    QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(box, QStringLiteral("b"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTest::keyClicks(box, QStringLiteral("c"));
+    QCOMPARE(plainText(box), QStringLiteral("a\nb\nc"));
 }
 
 void TestTextBox::caret_data()

@@ -89,7 +89,8 @@ private Q_SLOTS:
     void cleanupTestCase();
 
     void typingDebouncesToOneRequest();
-    void sendsTrimmedText();
+    void sendsExactText_data();
+    void sendsExactText();
     void nothingSent_data();
     void nothingSent();
     void outcome_data();
@@ -100,6 +101,7 @@ private Q_SLOTS:
     void selection();
     void staleAnswerDropped_data();
     void staleAnswerDropped();
+    void pendingEditDroppedByRender();
     void registrationRules();
     void stampFormat();
     void quitEndsCleanly_data();
@@ -127,6 +129,9 @@ void TestSyncController::initTestCase()
 
 void TestSyncController::init()
 {
+    // Standard error carries only the program's fatal message: no Qt warning,
+    // except what the offscreen platform says about this test's own window.
+    QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support )"_s));
     m_service.setHandler(echo);
     SYNC().proxy = m_service.baseUrl();
     SYNC().token.clear();
@@ -189,15 +194,33 @@ void TestSyncController::typingDebouncesToOneRequest()
     QVERIFY(idle());
 }
 
-void TestSyncController::sendsTrimmedText()
+void TestSyncController::sendsExactText_data()
 {
-    m_pair->mirror->setReadOnly(false);
-    m_pair->mirror->setPlainText(u"\n  你好，\n世界 \t\n"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(sent().size(), 1, 10000);
-    QCOMPARE(sent().first().json(),
-             QJsonObject({{u"text"_s, u"你好，\n世界"_s}, {u"to"_s, u"pt"_s}}));
-    QTRY_COMPARE(m_pair->draft->toPlainText(), u"译:你好，\n世界"_s);
-    QCOMPARE(m_pair->status->text(), u"已同步葡萄牙语"_s);
+    QTest::addColumn<QString>("edited"); // "draft" or "mirror"
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sent");
+
+    QTest::newRow("trimmed") << u"mirror"_s << u"\n  你好，\n世界 \t\n"_s << u"你好，\n世界"_s;
+    QTest::newRow("no-break spaces kept")
+        << u"draft"_s << u"Prix\u00A0: 5\u00A0€\u202F!"_s << u"Prix\u00A0: 5\u00A0€\u202F!"_s;
+    QTest::newRow("line separator kept") << u"draft"_s << u"Olá\u2028Duvo"_s << u"Olá\u2028Duvo"_s;
+}
+
+void TestSyncController::sendsExactText()
+{
+    QFETCH(QString, edited);
+    QFETCH(QString, text);
+    QFETCH(QString, sent);
+    const bool mirror = edited == u"mirror";
+    QPlainTextEdit *view = mirror ? m_pair->mirror : m_pair->draft;
+    view->setReadOnly(false);
+    view->setPlainText(text);
+    QTRY_COMPARE_WITH_TIMEOUT(this->sent().size(), 1, 10000);
+    QCOMPARE(this->sent().first().json(),
+             QJsonObject({{u"text"_s, sent}, {u"to"_s, mirror ? u"pt"_s : u"zh"_s}}));
+    QPlainTextEdit *peer = mirror ? m_pair->draft : m_pair->mirror;
+    QTRY_COMPARE(plainText(peer), u"译:"_s + sent);
+    QCOMPARE(m_pair->status->text(), mirror ? u"已同步葡萄牙语"_s : Synced);
 }
 
 void TestSyncController::nothingSent_data()
@@ -404,6 +427,27 @@ void TestSyncController::staleAnswerDropped()
     QCOMPARE(m_lines.last(), u"SYNC: 丢弃过期回填 d0-text"_s);
     QCOMPARE(m_pair->mirror->toPlainText(), mirror);
     QCOMPARE(m_pair->status->text(), status);
+}
+
+void TestSyncController::pendingEditDroppedByRender()
+{
+    // Typed into the draft, and a new payload arrives before the pause ends:
+    // the edit belonged to the content the render threw away, and the new
+    // payload's mirror is the upstream tool's own text.
+    m_pair->draft->setPlainText(u"Olá, editado"_s);
+    QTRY_VERIFY(debounce(Draft)->remainingTime() <= 700);
+    m_pair = std::make_unique<Pair>(u"Segundo rascunho"_s, u"第二（上游给的中文）"_s);
+
+    // An edit of the new mirror after the render is sent as usual; its push
+    // comes 1.1 s after the render, well after the old pause would have ended.
+    m_pair->mirror->setReadOnly(false);
+    m_pair->mirror->setPlainText(u"第二（上游给的中文）。"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(linesStartingWith(u"SYNC: 推送 d0-cn"_s).size(), 1, 10000);
+    QVERIFY(linesStartingWith(u"SYNC: 推送 d0-text"_s).isEmpty());
+    QTRY_COMPARE(m_pair->status->text(), u"已同步葡萄牙语"_s);
+    QCOMPARE(sent().size(), 1);
+    QCOMPARE(sent().first().json().value(u"to"_s), u"pt"_s);
+    QCOMPARE(m_pair->mirror->toPlainText(), u"第二（上游给的中文）。"_s);
 }
 
 void TestSyncController::registrationRules()
