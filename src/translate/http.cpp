@@ -218,8 +218,9 @@ public:
         readMore();
     }
 
-    // Still waiting for its request, so nothing is lost by closing it.
-    bool idle() const { return m_state == State::Reading; }
+    // Waiting for its request, or dropping a refused body: nothing is lost
+    // by closing it.
+    bool idle() const { return m_state == State::Reading || m_state == State::Draining; }
     void drop()
     {
         m_state = State::Closing;
