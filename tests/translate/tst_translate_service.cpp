@@ -85,6 +85,7 @@ private Q_SLOTS:
     void upstreamCap();
     void clientLeavingCancelsItsCall();
     void leftRequestsLeaveTheLine();
+    void idleConnectionsDoNotLockOut_data();
     void idleConnectionsDoNotLockOut();
     void logLinesKeepSecrets();
     void phrases_data();
@@ -356,9 +357,18 @@ void TestTranslateService::leftRequestsLeaveTheLine()
     QCOMPARE(held.texts.last(), u"three"_s);
 }
 
+void TestTranslateService::idleConnectionsDoNotLockOut_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("one byte") << "P"_ba;
+    QTest::newRow("a refused body, trickling")
+        << "POST /translate HTTP/1.1\r\nContent-Length: 999999\r\n\r\n{"_ba;
+}
+
 // Connections that never finish a request must not keep the popup out.
 void TestTranslateService::idleConnectionsDoNotLockOut()
 {
+    QFETCH(QByteArray, bytes);
     DemoBackend demo(PhraseTable::builtIn());
     Running running(&demo, {});
     std::vector<std::unique_ptr<QTcpSocket>> idle;
@@ -367,7 +377,7 @@ void TestTranslateService::idleConnectionsDoNotLockOut()
         socket->connectToHost(QHostAddress::LocalHost, running.server.port());
         // The server must accept as they come: its backlog is short.
         QTRY_COMPARE(socket->state(), QAbstractSocket::ConnectedState);
-        socket->write("P");
+        socket->write(bytes);
         idle.push_back(std::move(socket));
     }
     QTest::qWait(200);
