@@ -4,6 +4,9 @@
 #include "libretranslate.h"
 #include "openai.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -21,6 +24,12 @@ void check(const Outcome &outcome, const UpstreamAnswer &answer)
         __builtin_trap();
 }
 
+bool openaiCut(const QByteArray &body)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    return doc.object().value(u"choices"_s)[0][u"finish_reason"_s] == u"length"_s;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -35,7 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(libreOutcome(answer), answer);
     const Outcome chat = openaiOutcome(answer);
     check(chat, answer);
-    if (chat.ok && (chat.text.isEmpty() || chat.text != chat.text.trimmed()))
+    // A translation is never empty, cut short, or the model's reasoning.
+    const bool cut = openaiCut(answer.body);
+    if (chat.ok && (chat.text.isEmpty() || chat.text != chat.text.trimmed() || cut ||
+                    chat.text.startsWith(u"<think>")))
         __builtin_trap();
     (void)upstreamError(answer);
 

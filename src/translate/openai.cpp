@@ -82,10 +82,11 @@ Outcome openaiOutcome(const UpstreamAnswer &answer)
     // A cut translation would pass for a whole one in the draft.
     if (choice.value(u"finish_reason"_s) == u"length"_s)
         return Outcome::failure(u"openai: the answer was cut off at the token limit"_s);
-    const QString trimmed = content.toString().trimmed();
-    if (trimmed.startsWith(u"<think>") && !trimmed.contains(u"</think>"))
-        return Outcome::failure(u"openai: the answer is all reasoning, no </think>"_s);
     const QString plain = plainAnswer(content.toString());
+    // What is left of a reasoning block after the first closed one was taken
+    // off never ended, or a second one followed.
+    if (plain.startsWith(u"<think>"))
+        return Outcome::failure(u"openai: the answer is all reasoning, no </think>"_s);
     if (!content.isString() || plain.isEmpty())
         return Outcome::failure(u"openai: answer without choices[0].message.content"_s);
     return Outcome::success(plain);

@@ -263,6 +263,8 @@ void TestTranslateBackends::openaiAnswers_data()
         << Scripted::json(200, R"({"choices":[{"message":{"content":"Olá"}}]})") << 200 << u"Olá"_s;
     QTest::newRow("reasoning never closed")
         << chat(u"<think>\nThe user wants Chinese. Maybe 你好"_s) << 502 << u"think"_s;
+    QTest::newRow("a second reasoning block never closed")
+        << chat(u"<think>a</think>\n<think>\nThe user wants"_s) << 502 << u"think"_s;
     QTest::newRow("no choices") << Scripted::json(200, R"({"choices":[]})") << 502 << u"content"_s;
     QTest::newRow("content null") << Scripted::json(200,
                                                     R"({"choices":[{"message":{"content":null}}]})")
