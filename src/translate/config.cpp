@@ -53,6 +53,8 @@ QString helpText()
 The translation service of moxel-popup. It listens on 127.0.0.1 and answers
   POST /translate  {"text": "...", "to": "zh"}  ->  {"text": "..."}
 On failure it answers a non-2xx status with {"error": "..."}.
+Requests must name 127.0.0.1:PORT or localhost:PORT as Host, carry no Origin
+and send Content-Type: application/json, which keeps web pages out.
 At start-up it prints its address, e.g. http://127.0.0.1:8765, on one line of
 standard output; every request adds one line to standard error.
 

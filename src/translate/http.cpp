@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace moxel::xlate {
@@ -30,6 +32,8 @@ QByteArray reasonPhrase(int status)
         return "Bad Request"_ba;
     case 401:
         return "Unauthorized"_ba;
+    case 403:
+        return "Forbidden"_ba;
     case 404:
         return "Not Found"_ba;
     case 405:
@@ -40,6 +44,8 @@ QByteArray reasonPhrase(int status)
         return "Length Required"_ba;
     case 413:
         return "Content Too Large"_ba;
+    case 415:
+        return "Unsupported Media Type"_ba;
     case 431:
         return "Request Header Fields Too Large"_ba;
     case 500:
@@ -92,28 +98,138 @@ void HttpExchange::respondError(int status, const QString &message, const Header
     respondJson(status, QJsonObject{{u"error"_s, message}}, extra);
 }
 
-namespace {
+RequestParser::Step RequestParser::feed(QByteArrayView bytes)
+{
+    if (m_step != Step::NeedMore)
+        return m_step;
+    m_started = m_started || !bytes.isEmpty();
+    if (m_headDone) {
+        // Whatever follows the announced body is not read.
+        m_buffer += bytes.first(std::min(bytes.size(), m_length - m_buffer.size()));
+    } else {
+        m_buffer += bytes;
+        if (!parseHead())
+            return m_step;
+    }
+    if (m_buffer.size() >= m_length) {
+        m_request.body = m_buffer.left(m_length);
+        m_buffer.clear();
+        m_step = Step::Complete;
+    }
+    return m_step;
+}
+
+void RequestParser::fail(int status, const QString &message)
+{
+    m_step = Step::Failed;
+    m_errorStatus = status;
+    m_errorMessage = message;
+    m_buffer.clear();
+}
+
+// False while the head is incomplete, or when it failed.
+bool RequestParser::parseHead()
+{
+    const qsizetype end = m_buffer.indexOf("\r\n\r\n");
+    if (end < 0 ? m_buffer.size() > m_maxHead : end > m_maxHead) {
+        fail(431, u"request head too large"_s);
+        return false;
+    }
+    if (end < 0)
+        return false;
+    const QList<QByteArray> lines = m_buffer.left(end).split('\n');
+    m_buffer.remove(0, end + 4);
+    m_headDone = true;
+
+    const QList<QByteArray> start = lines.first().trimmed().split(' ');
+    if (start.size() != 3 || !start[2].startsWith("HTTP/1.") || start[0].isEmpty()) {
+        fail(400, u"malformed request line"_s);
+        return false;
+    }
+    m_request.method = start[0];
+    m_request.target = start[1];
+    const qsizetype query = start[1].indexOf('?');
+    m_request.path = query < 0 ? start[1] : start[1].left(query);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &line = lines[i];
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0) {
+            fail(400, u"malformed header line"_s);
+            return false;
+        }
+        m_request.headers.append(
+            {line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
+    }
+
+    if (!m_request.header("transfer-encoding").isNull()) {
+        fail(411, u"send the body with Content-Length"_s);
+        return false;
+    }
+    bool seen = false;
+    for (const auto &[name, value] : std::as_const(m_request.headers)) {
+        if (name != "content-length")
+            continue;
+        bool ok = !value.isEmpty();
+        for (char c : value)
+            ok = ok && c >= '0' && c <= '9';
+        const qint64 length = ok && value.size() <= 15 ? value.toLongLong() : -1;
+        if (length < 0 || (seen && length != m_length)) {
+            fail(400, u"bad Content-Length"_s);
+            return false;
+        }
+        m_length = length;
+        seen = true;
+    }
+    if (m_length > m_maxBody) {
+        m_unread = m_length - m_buffer.size();
+        fail(413, u"request body larger than %1 bytes"_s.arg(m_maxBody));
+        return false;
+    }
+    m_buffer.truncate(m_length);
+    return true;
+}
+
+bool loopbackHost(QByteArrayView host, quint16 port)
+{
+    const QByteArray suffix = ':' + QByteArray::number(port);
+    for (const QByteArray &name : {"127.0.0.1"_ba, "localhost"_ba}) {
+        if (host.compare(name + suffix, Qt::CaseInsensitive) == 0 ||
+            (port == 80 && host.compare(name, Qt::CaseInsensitive) == 0))
+            return true;
+    }
+    return false;
+}
 
 // Reads one request from its socket, hands it on and writes the answer.
-class Connection final : public QObject
+class HttpConnection final : public QObject
 {
 public:
-    Connection(QTcpSocket *socket, const HttpLimits &limits, HttpServer::Handler handler,
-               std::function<void(const ExchangeRecord &)> record, QObject *parent)
+    HttpConnection(QTcpSocket *socket, const HttpLimits &limits, HttpServer::Handler handler,
+                   std::function<void(const ExchangeRecord &)> record, QObject *parent)
         : QObject(parent), m_socket(socket), m_limits(limits), m_handler(std::move(handler)),
-          m_record(std::move(record))
+          m_record(std::move(record)), m_parser(limits.maxHead, limits.maxBody)
     {
         socket->setParent(this);
         m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, &Connection::timedOut);
-        connect(socket, &QTcpSocket::readyRead, this, &Connection::readMore);
-        connect(socket, &QTcpSocket::disconnected, this, &Connection::gone);
-        m_timer.start(m_limits.readTimeoutMs);
+        connect(&m_timer, &QTimer::timeout, this, &HttpConnection::timedOut);
+        connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::readMore);
+        connect(socket, &QTcpSocket::disconnected, this, &HttpConnection::gone);
+        m_timer.start(m_limits.headTimeoutMs);
         readMore();
     }
 
+    // Waiting for its request, or dropping a refused body: nothing is lost
+    // by closing it.
+    bool idle() const { return m_state == State::Reading || m_state == State::Draining; }
+    void drop()
+    {
+        m_state = State::Closing;
+        m_socket->abort();
+        deleteLater();
+    }
+
 private:
-    enum class State { Head, Body, Handling, Draining, Closing };
+    enum class State { Reading, Handling, Draining, Closing };
 
     void readMore()
     {
@@ -123,95 +239,49 @@ private:
                 m_socket->disconnectFromHost();
             return;
         }
-        if (m_state != State::Head && m_state != State::Body) {
+        if (m_state != State::Reading) {
             // Nothing more is expected; whatever arrives is dropped unread.
             m_socket->skip(m_socket->bytesAvailable());
             return;
         }
-        m_buffer += m_socket->readAll();
-        if (m_state == State::Head && !parseHead())
+        const bool hadHead = m_parser.headDone();
+        switch (m_parser.feed(m_socket->readAll())) {
+        case RequestParser::Step::NeedMore:
+            if (!hadHead && m_parser.headDone()) {
+                m_timer.start(m_limits.readTimeoutMs);
+                if (m_parser.request().header("expect").compare("100-continue",
+                                                                Qt::CaseInsensitive) == 0)
+                    m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+            }
             return;
-        if (m_state == State::Body && m_buffer.size() >= m_length) {
-            m_request.body = m_buffer.left(m_length);
-            m_buffer.clear();
+        case RequestParser::Step::Failed:
+            m_drain = m_parser.unreadBody();
+            fail(m_parser.errorStatus(), m_parser.errorMessage());
+            return;
+        case RequestParser::Step::Complete:
             dispatch();
+            return;
         }
-    }
-
-    // False while the head is incomplete or after it was answered as bad.
-    bool parseHead()
-    {
-        const qsizetype end = m_buffer.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (m_buffer.size() > m_limits.maxHead)
-                fail(431, u"request head too large"_s);
-            return false;
-        }
-        if (end > m_limits.maxHead) {
-            fail(431, u"request head too large"_s);
-            return false;
-        }
-        const QList<QByteArray> lines = m_buffer.left(end).split('\n');
-        m_buffer.remove(0, end + 4);
-
-        const QList<QByteArray> start = lines.first().trimmed().split(' ');
-        if (start.size() != 3 || !start[2].startsWith("HTTP/1.") || start[0].isEmpty()) {
-            fail(400, u"malformed request line"_s);
-            return false;
-        }
-        m_request.method = start[0];
-        const qsizetype query = start[1].indexOf('?');
-        m_request.path = query < 0 ? start[1] : start[1].left(query);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray &line = lines[i];
-            const qsizetype colon = line.indexOf(':');
-            if (colon <= 0) {
-                fail(400, u"malformed header line"_s);
-                return false;
-            }
-            m_request.headers.append(
-                {line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
-        }
-
-        if (!m_request.header("transfer-encoding").isNull()) {
-            fail(411, u"send the body with Content-Length"_s);
-            return false;
-        }
-        m_length = 0;
-        bool seen = false;
-        for (const auto &[name, value] : std::as_const(m_request.headers)) {
-            if (name != "content-length")
-                continue;
-            bool ok = !value.isEmpty();
-            for (char c : value)
-                ok = ok && c >= '0' && c <= '9';
-            const qint64 length = ok && value.size() <= 15 ? value.toLongLong() : -1;
-            if (length < 0 || (seen && length != m_length)) {
-                fail(400, u"bad Content-Length"_s);
-                return false;
-            }
-            m_length = length;
-            seen = true;
-        }
-        if (m_length > m_limits.maxBody) {
-            m_drain = m_length - m_buffer.size();
-            m_buffer.clear();
-            fail(413, u"request body larger than %1 bytes"_s.arg(m_limits.maxBody));
-            return false;
-        }
-        if (m_request.header("expect").compare("100-continue", Qt::CaseInsensitive) == 0)
-            m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
-        m_state = State::Body;
-        return true;
     }
 
     void dispatch()
     {
         m_state = State::Handling;
         m_timer.stop();
-        m_exchange = new HttpExchange(std::move(m_request), this);
-        connect(m_exchange, &HttpExchange::responded, this, &Connection::send);
-        if (m_handler)
+        m_exchange = new HttpExchange(m_parser.takeRequest(), this);
+        connect(m_exchange, &HttpExchange::responded, this, &HttpConnection::send);
+        const HttpRequest &request = m_exchange->request();
+        qsizetype hosts = 0;
+        for (const auto &header : request.headers)
+            hosts += header.first == "host";
+        if (hosts != 1)
+            m_exchange->respondError(400, u"the request needs one Host header"_s);
+        else if (!loopbackHost(request.header("host"), m_socket->localPort()))
+            m_exchange->respondError(403,
+                                     u"Host must be 127.0.0.1:%1"_s.arg(m_socket->localPort()));
+        else if (!request.header("origin").isNull())
+            m_exchange->respondError(403, u"requests from web pages are refused"_s);
+        else if (m_handler)
             m_handler(m_exchange);
         else
             m_exchange->respondError(404, u"no handler"_s);
@@ -219,8 +289,9 @@ private:
 
     void fail(int status, const QString &message)
     {
-        m_exchange = new HttpExchange(std::move(m_request), this);
-        connect(m_exchange, &HttpExchange::responded, this, &Connection::send);
+        m_state = State::Handling;
+        m_exchange = new HttpExchange(m_parser.takeRequest(), this);
+        connect(m_exchange, &HttpExchange::responded, this, &HttpConnection::send);
         m_exchange->respondError(status, message);
     }
 
@@ -244,9 +315,9 @@ private:
 
     void timedOut()
     {
-        if (m_state == State::Head && m_buffer.isEmpty() && m_request.method.isEmpty()) {
+        if (m_state == State::Reading && !m_parser.started()) {
             m_socket->abort();
-        } else if (m_state == State::Head || m_state == State::Body) {
+        } else if (m_state == State::Reading) {
             fail(408, u"request not received in time"_s);
         } else if (m_state == State::Draining) {
             m_state = State::Closing;
@@ -270,15 +341,11 @@ private:
     HttpServer::Handler m_handler;
     std::function<void(const ExchangeRecord &)> m_record;
     QTimer m_timer;
-    State m_state = State::Head;
-    QByteArray m_buffer;
-    HttpRequest m_request;
-    qint64 m_length = 0;
+    State m_state = State::Reading;
+    RequestParser m_parser;
     qint64 m_drain = 0;
     QPointer<HttpExchange> m_exchange;
 };
-
-} // namespace
 
 HttpServer::HttpServer(HttpLimits limits, QObject *parent)
     : QObject(parent), m_limits(limits), m_server(new QTcpServer(this))
@@ -304,16 +371,26 @@ QString HttpServer::errorString() const
 void HttpServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        if (m_open >= m_limits.maxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+        if (m_connections.size() >= m_limits.maxConnections) {
+            // Idle connections cost a local process nothing to open; the
+            // requests already being answered are kept.
+            const auto idle = std::find_if(m_connections.cbegin(), m_connections.cend(),
+                                           [](const HttpConnection *c) { return c->idle(); });
+            if (idle == m_connections.cend()) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            HttpConnection *oldest = *idle;
+            m_connections.removeOne(oldest);
+            oldest->drop();
         }
-        ++m_open;
-        auto *connection = new Connection(
+        auto *connection = new HttpConnection(
             socket, m_limits, m_handler,
             [this](const ExchangeRecord &record) { Q_EMIT exchangeDone(record); }, this);
-        connect(connection, &QObject::destroyed, this, [this] { --m_open; });
+        m_connections.append(connection);
+        connect(connection, &QObject::destroyed, this,
+                [this, connection] { m_connections.removeOne(connection); });
     }
 }
 

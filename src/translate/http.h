@@ -20,7 +20,8 @@ using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
 struct HttpRequest
 {
     QByteArray method;
-    // The request target without its query.
+    // The request target as sent, and the same without its query.
+    QByteArray target;
     QByteArray path;
     // Names in lower case, values trimmed, in arrival order.
     HeaderList headers;
@@ -72,10 +73,58 @@ struct HttpLimits
 {
     qint64 maxBody = 64 * 1024;
     qint64 maxHead = 16 * 1024;
+    // When all are taken, a new client displaces the oldest one that has not
+    // sent a whole request yet.
     int maxConnections = 64;
-    // A client that has not sent its whole request by then is dropped.
+    // The head must be in this soon after connecting, the body this soon after
+    // the head; a local client sends both at once.
+    int headTimeoutMs = 5000;
     int readTimeoutMs = 20000;
 };
+
+// Takes one request off a connection's bytes as they arrive. Nothing it is
+// fed can make it hold more than the head and the body the limits allow.
+class RequestParser
+{
+public:
+    enum class Step { NeedMore, Complete, Failed };
+    RequestParser(qint64 maxHead, qint64 maxBody) : m_maxHead(maxHead), m_maxBody(maxBody) {}
+
+    Step feed(QByteArrayView bytes);
+    Step step() const { return m_step; }
+    bool started() const { return m_started; }
+    bool headDone() const { return m_headDone; }
+    // Complete: the whole request; Failed: whatever of it was understood.
+    const HttpRequest &request() const { return m_request; }
+    HttpRequest takeRequest() { return std::move(m_request); }
+    // With Failed: the status and message to answer with.
+    int errorStatus() const { return m_errorStatus; }
+    QString errorMessage() const { return m_errorMessage; }
+    // A body refused as too large: how much of it is still on its way.
+    qint64 unreadBody() const { return m_unread; }
+
+private:
+    bool parseHead();
+    void fail(int status, const QString &message);
+
+    qint64 m_maxHead;
+    qint64 m_maxBody;
+    Step m_step = Step::NeedMore;
+    bool m_started = false;
+    bool m_headDone = false;
+    QByteArray m_buffer;
+    HttpRequest m_request;
+    qint64 m_length = 0;
+    qint64 m_unread = 0;
+    int m_errorStatus = 0;
+    QString m_errorMessage;
+};
+
+// "127.0.0.1:<port>" or "localhost:<port>": the only names a page in a
+// browser cannot give its own server by rebinding DNS.
+bool loopbackHost(QByteArrayView host, quint16 port);
+
+class HttpConnection;
 
 // A deliberately small HTTP/1.1 server: one request per connection, bodies
 // only with Content-Length, every answer closes the connection. Owning the
@@ -103,7 +152,8 @@ private:
     HttpLimits m_limits;
     QTcpServer *m_server;
     Handler m_handler;
-    int m_open = 0;
+    // Oldest first.
+    QList<HttpConnection *> m_connections;
 };
 
 QByteArray reasonPhrase(int status);

@@ -71,8 +71,7 @@ BackendCall *LibreTranslateBackend::translate(const QString &text, const QString
 void LibreTranslateBackend::fetchLanguages()
 {
     m_state = Languages::Asking;
-    QNetworkRequest request(joinUrl(m_settings.base, u"/languages"_s));
-    request.setRawHeader("Accept", "application/json");
+    QNetworkRequest request = upstreamRequest(joinUrl(m_settings.base, u"/languages"_s));
     request.setTransferTimeout(int(m_settings.timeout.count()));
     auto *fetch = new UpstreamFetch(m_network->get(request), m_settings.maxAnswer, this);
     connect(fetch, &UpstreamFetch::done, this, [this, fetch](const UpstreamAnswer &answer) {
@@ -104,18 +103,19 @@ void LibreTranslateBackend::send(BackendCall *call, const QString &text, const Q
     QNetworkReply *reply = m_network->post(jsonRequest(joinUrl(m_settings.base, u"/translate"_s)),
                                            QJsonDocument(body).toJson(QJsonDocument::Compact));
     auto *fetch = new UpstreamFetch(reply, m_settings.maxAnswer, call);
-    connect(fetch, &UpstreamFetch::done, call, [call](const UpstreamAnswer &answer) {
-        const std::optional<QJsonObject> object = jsonObject(answer.body);
-        const QJsonValue translated = object ? object->value(u"translatedText"_s) : QJsonValue();
-        if (answer.failure.isEmpty() && answer.status / 100 == 2 && translated.isString()) {
-            Q_EMIT call->finished(Outcome::success(translated.toString()));
-        } else if (answer.failure.isEmpty() && answer.status / 100 == 2) {
-            Q_EMIT call->finished(
-                Outcome::failure(u"libretranslate: answer without a \"translatedText\" string"_s));
-        } else {
-            Q_EMIT call->finished(Outcome::failure(u"libretranslate: "_s + upstreamError(answer)));
-        }
-    });
+    connect(fetch, &UpstreamFetch::done, call,
+            [call](const UpstreamAnswer &answer) { Q_EMIT call->finished(libreOutcome(answer)); });
+}
+
+Outcome libreOutcome(const UpstreamAnswer &answer)
+{
+    const std::optional<QJsonObject> object = jsonObject(answer.body);
+    const QJsonValue translated = object ? object->value(u"translatedText"_s) : QJsonValue();
+    if (answer.failure.isEmpty() && answer.status / 100 == 2 && translated.isString())
+        return Outcome::success(translated.toString());
+    if (answer.failure.isEmpty() && answer.status / 100 == 2)
+        return Outcome::failure(u"libretranslate: answer without a \"translatedText\" string"_s);
+    return Outcome::failure(u"libretranslate: "_s + upstreamError(answer));
 }
 
 } // namespace moxel::xlate

@@ -14,6 +14,9 @@ namespace moxel::xlate {
 // older "zt", "en-US" is "en". Unknown or unlisted codes pass unchanged.
 QString libreLanguage(const QString &to, const QStringList &serverCodes);
 
+// What a LibreTranslate answer means for the request.
+Outcome libreOutcome(const UpstreamAnswer &answer);
+
 // POST {url}/translate of a LibreTranslate-compatible server. Its GET
 // /languages is asked once, on the first request, and kept.
 class LibreTranslateBackend final : public Backend

@@ -53,6 +53,7 @@ int main(int argc, char **argv)
     const Config &config = *parsed.config;
 
     auto *network = new QNetworkAccessManager(&app);
+    network->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
     std::unique_ptr<Backend> backend;
     if (config.backend == u"libretranslate") {
         backend = std::make_unique<LibreTranslateBackend>(config.upstream, network);

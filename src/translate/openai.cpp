@@ -7,6 +7,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace moxel::xlate {
@@ -61,6 +63,35 @@ QString plainAnswer(QString content)
     return content;
 }
 
+int tokenCap(const QString &text)
+{
+    // A token is rarely shorter than half a character in any script; the
+    // headroom covers short texts and a brief preamble. Hosted models refuse
+    // caps above their own output limit, which is 16k tokens or more.
+    return int(std::min<qsizetype>(2 * text.size() + 512, 16384));
+}
+
+Outcome openaiOutcome(const UpstreamAnswer &answer)
+{
+    if (!answer.failure.isEmpty() || answer.status / 100 != 2)
+        return Outcome::failure(u"openai: "_s + upstreamError(answer));
+    const std::optional<QJsonObject> object = jsonObject(answer.body);
+    const QJsonObject choice =
+        object ? object->value(u"choices"_s).toArray().at(0).toObject() : QJsonObject();
+    const QJsonValue content = choice.value(u"message"_s).toObject().value(u"content"_s);
+    // A cut translation would pass for a whole one in the draft.
+    if (choice.value(u"finish_reason"_s) == u"length"_s)
+        return Outcome::failure(u"openai: the answer was cut off at the token limit"_s);
+    const QString plain = plainAnswer(content.toString());
+    // What is left of a reasoning block after the first closed one was taken
+    // off never ended, or a second one followed.
+    if (plain.startsWith(u"<think>"))
+        return Outcome::failure(u"openai: the answer is all reasoning, no </think>"_s);
+    if (!content.isString() || plain.isEmpty())
+        return Outcome::failure(u"openai: answer without choices[0].message.content"_s);
+    return Outcome::success(plain);
+}
+
 OpenAiBackend::OpenAiBackend(UpstreamSettings settings, QString model,
                              QNetworkAccessManager *network, QObject *parent)
     : Backend(parent), m_settings(std::move(settings)), m_model(std::move(model)),
@@ -76,6 +107,7 @@ BackendCall *OpenAiBackend::translate(const QString &text, const QString &to, QO
     const QJsonObject body{{u"model"_s, m_model},
                            {u"messages"_s, messages},
                            {u"temperature"_s, 0},
+                           {u"max_tokens"_s, tokenCap(text)},
                            {u"stream"_s, false}};
     const bool versioned =
         m_settings.base.path().endsWith(u"/v1") || m_settings.base.path().endsWith(u"/v1/");
@@ -87,28 +119,8 @@ BackendCall *OpenAiBackend::translate(const QString &text, const QString &to, QO
         m_network->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
 
     auto *fetch = new UpstreamFetch(reply, m_settings.maxAnswer, call);
-    connect(fetch, &UpstreamFetch::done, call, [call](const UpstreamAnswer &answer) {
-        if (!answer.failure.isEmpty() || answer.status / 100 != 2) {
-            Q_EMIT call->finished(Outcome::failure(u"openai: "_s + upstreamError(answer)));
-            return;
-        }
-        const std::optional<QJsonObject> object = jsonObject(answer.body);
-        const QJsonValue content = object ? object->value(u"choices"_s)
-                                                .toArray()
-                                                .at(0)
-                                                .toObject()
-                                                .value(u"message"_s)
-                                                .toObject()
-                                                .value(u"content"_s)
-                                          : QJsonValue();
-        const QString plain = plainAnswer(content.toString());
-        if (!content.isString() || plain.isEmpty()) {
-            Q_EMIT call->finished(
-                Outcome::failure(u"openai: answer without choices[0].message.content"_s));
-            return;
-        }
-        Q_EMIT call->finished(Outcome::success(plain));
-    });
+    connect(fetch, &UpstreamFetch::done, call,
+            [call](const UpstreamAnswer &answer) { Q_EMIT call->finished(openaiOutcome(answer)); });
     return call;
 }
 

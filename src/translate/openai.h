@@ -17,6 +17,12 @@ QString systemPrompt(const QString &languageName);
 // white space and one pair of surrounding quotes removed.
 QString plainAnswer(QString content);
 
+// The max_tokens sent with `text`: room for any translation of it.
+int tokenCap(const QString &text);
+// What a chat completion answer means for the request: a cut answer or one
+// that never left its reasoning block is a failure.
+Outcome openaiOutcome(const UpstreamAnswer &answer);
+
 // POST {base}/v1/chat/completions of any OpenAI-compatible server; a base
 // that already ends in /v1 is used as it is.
 class OpenAiBackend final : public Backend

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -31,6 +32,13 @@ bool plausibleLanguage(const QString &to)
 {
     static const QRegularExpression pattern(u"^[A-Za-z]{2,8}([-_][A-Za-z0-9]{1,8}){0,3}$"_s);
     return pattern.match(to).hasMatch();
+}
+
+bool jsonType(const QByteArray &contentType)
+{
+    const qsizetype end = contentType.indexOf(';');
+    const QByteArray type = (end < 0 ? contentType : contentType.left(end)).trimmed();
+    return type.compare("application/json", Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -61,6 +69,12 @@ void TranslateService::handle(HttpExchange *exchange)
     }
     if (request.method != "POST") {
         exchange->respondError(405, u"use POST"_s, {{"Allow"_ba, "POST"_ba}});
+        return;
+    }
+    if (!jsonType(request.header("content-type"))) {
+        // A page's script may only send this type after a preflight, which
+        // the service never grants.
+        exchange->respondError(415, u"send the body as Content-Type: application/json"_s);
         return;
     }
     if (!m_settings.token.isEmpty() && !sameSecret(request.header("x-token"), m_settings.token)) {
@@ -103,8 +117,12 @@ public:
     ~Job() override
     {
         delete call;
-        if (holding && service)
+        if (!service)
+            return;
+        if (holding)
             service->release();
+        else
+            service->m_waiting.removeOne(this);
     }
     Q_DISABLE_COPY_MOVE(Job)
 
@@ -165,7 +183,7 @@ void TranslateService::release()
 void TranslateService::pump()
 {
     while (m_running < m_settings.maxUpstream && !m_waiting.isEmpty()) {
-        if (const QPointer<Job> next = m_waiting.dequeue(); next && !next->exchange->answered())
+        if (Job *next = m_waiting.dequeue(); !next->exchange->answered())
             start(next);
     }
 }

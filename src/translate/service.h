@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QQueue>
 #include <QString>
 
@@ -52,7 +51,8 @@ private:
     Backend *m_backend;
     ServiceSettings m_settings;
     int m_running = 0;
-    QQueue<QPointer<Job>> m_waiting;
+    // A job leaves the line when it starts or ends, whichever comes first.
+    QQueue<Job *> m_waiting;
 };
 
 } // namespace moxel::xlate

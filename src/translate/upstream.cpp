@@ -29,13 +29,14 @@ UpstreamFetch::~UpstreamFetch()
     m_reply->abort();
 }
 
-void UpstreamFetch::readMore()
+bool UpstreamFetch::readMore()
 {
     if (m_reply->bytesAvailable() + m_body.size() > m_cap) {
         overflow();
-        return;
+        return false;
     }
     m_body += m_reply->readAll();
+    return true;
 }
 
 void UpstreamFetch::overflow()
@@ -48,8 +49,7 @@ void UpstreamFetch::overflow()
 void UpstreamFetch::finish()
 {
     m_reply->disconnect(this);
-    readMore();
-    if (m_body.size() > m_cap)
+    if (!readMore())
         return;
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = m_reply->error();
@@ -75,11 +75,21 @@ QUrl joinUrl(const QUrl &base, const QString &path)
     return url;
 }
 
-QNetworkRequest jsonRequest(const QUrl &url)
+QNetworkRequest upstreamRequest(const QUrl &url)
 {
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
     request.setRawHeader("Accept", "application/json");
+    // The key rides in a header or in the body, and a 307 or 308 would resend
+    // both to wherever the upstream points.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
+    return request;
+}
+
+QNetworkRequest jsonRequest(const QUrl &url)
+{
+    QNetworkRequest request = upstreamRequest(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
     return request;
 }
 

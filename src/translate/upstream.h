@@ -37,7 +37,8 @@ Q_SIGNALS:
     void done(const moxel::xlate::UpstreamAnswer &answer);
 
 private:
-    void readMore();
+    // False when the answer outgrew the cap, which was then reported.
+    bool readMore();
     void finish();
     void overflow();
 
@@ -56,7 +57,10 @@ struct UpstreamSettings
 
 // `base` with `path` appended to its path, never doubling a slash.
 QUrl joinUrl(const QUrl &base, const QString &path);
-// The calls' own deadline is the service's, so no transfer timeout is set here.
+// A request that follows redirects only within the upstream's own origin. The
+// calls' own deadline is the service's, so no transfer timeout is set here.
+QNetworkRequest upstreamRequest(const QUrl &url);
+// The same with a JSON body.
 QNetworkRequest jsonRequest(const QUrl &url);
 // A JSON object, or nothing for anything else (including trailing garbage).
 std::optional<QJsonObject> jsonObject(const QByteArray &body);

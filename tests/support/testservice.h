@@ -1,5 +1,7 @@
 #pragma once
 
+#include "http.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
@@ -106,7 +108,7 @@ private:
     std::function<Reply(const RecordedRequest &)> m_handler;
     QList<RecordedRequest> m_requests;
     QHash<qsizetype, QPointer<QTcpSocket>> m_held;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
+    QHash<QTcpSocket *, moxel::xlate::RequestParser> m_buffers;
 };
 
 } // namespace moxel::test

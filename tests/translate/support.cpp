@@ -12,15 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace moxel::xlate::test {
 
-QByteArray Seen::header(const QByteArray &lowerName) const
-{
-    for (const auto &[name, value] : headers) {
-        if (name == lowerName)
-            return value;
-    }
-    return {};
-}
-
 QJsonObject Seen::json() const
 {
     return QJsonDocument::fromJson(body).object();
@@ -47,30 +38,13 @@ void FakeUpstream::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
-        auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
-            *buffer += socket->readAll();
-            const qsizetype end = buffer->indexOf("\r\n\r\n");
-            if (end < 0)
+        // Qt keeps connections open, so one may carry several requests in turn.
+        auto parser = std::make_shared<RequestParser>(1 << 20, 64 << 20);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, parser] {
+            if (parser->feed(socket->readAll()) != RequestParser::Step::Complete)
                 return;
-            Seen request;
-            const QList<QByteArray> lines = buffer->left(end).split('\n');
-            const QList<QByteArray> start = lines.first().trimmed().split(' ');
-            request.method = start.value(0);
-            request.path = start.value(1);
-            qsizetype length = 0;
-            for (qsizetype i = 1; i < lines.size(); ++i) {
-                const qsizetype colon = lines[i].indexOf(':');
-                const QByteArray name = lines[i].left(colon).trimmed().toLower();
-                const QByteArray value = lines[i].mid(colon + 1).trimmed();
-                request.headers.append({name, value});
-                if (name == "content-length")
-                    length = value.toLongLong();
-            }
-            if (buffer->size() < end + 4 + length)
-                return;
-            request.body = buffer->mid(end + 4, length);
-            buffer->clear();
+            Seen request{parser->takeRequest()};
+            *parser = RequestParser(1 << 20, 64 << 20);
             serve(socket, request);
         });
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "http.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -16,13 +18,9 @@ namespace moxel::xlate::test {
 
 using Headers = QList<std::pair<QByteArray, QByteArray>>;
 
-struct Seen
+// A request as the service's own parser read it.
+struct Seen : HttpRequest
 {
-    QByteArray method;
-    QByteArray path;
-    Headers headers;
-    QByteArray body;
-    QByteArray header(const QByteArray &lowerName) const;
     QJsonObject json() const;
 };
 

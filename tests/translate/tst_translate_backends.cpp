@@ -7,9 +7,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpServer>
 #include <QTest>
 
+#include <cstring>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -112,6 +114,10 @@ private Q_SLOTS:
     void openaiAnswers();
     void openaiRequest_data();
     void openaiRequest();
+    void keyStaysWithItsOrigin_data();
+    void keyStaysWithItsOrigin();
+    void fetchAnswersOnce_data();
+    void fetchAnswersOnce();
     void unreachable_data();
     void unreachable();
 };
@@ -236,9 +242,10 @@ void TestTranslateBackends::openaiAnswers_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("expected");
 
-    const auto chat = [](const QString &content) {
+    const auto chat = [](const QString &content, const QString &finish = u"stop"_s) {
         const QJsonObject message{{u"role"_s, u"assistant"_s}, {u"content"_s, content}};
-        const QJsonObject choice{{u"index"_s, 0}, {u"message"_s, message}};
+        const QJsonObject choice{
+            {u"index"_s, 0}, {u"message"_s, message}, {u"finish_reason"_s, finish}};
         return Scripted::json(
             200, QJsonDocument(QJsonObject{{u"choices"_s, QJsonArray{choice}}}).toJson());
     };
@@ -250,6 +257,14 @@ void TestTranslateBackends::openaiAnswers_data()
     QTest::newRow("reasoning dropped")
         << chat(u"<think>\nhmm\n</think>\n\nOlá"_s) << 200 << u"Olá"_s;
     QTest::newRow("empty content") << chat(u"  "_s) << 502 << u"content"_s;
+    QTest::newRow("cut at the token limit")
+        << chat(u"你好，这款口红"_s, u"length"_s) << 502 << u"cut off"_s;
+    QTest::newRow("finish_reason absent")
+        << Scripted::json(200, R"({"choices":[{"message":{"content":"Olá"}}]})") << 200 << u"Olá"_s;
+    QTest::newRow("reasoning never closed")
+        << chat(u"<think>\nThe user wants Chinese. Maybe 你好"_s) << 502 << u"think"_s;
+    QTest::newRow("a second reasoning block never closed")
+        << chat(u"<think>a</think>\n<think>\nThe user wants"_s) << 502 << u"think"_s;
     QTest::newRow("no choices") << Scripted::json(200, R"({"choices":[]})") << 502 << u"content"_s;
     QTest::newRow("content null") << Scripted::json(200,
                                                     R"({"choices":[{"message":{"content":null}}]})")
@@ -312,6 +327,9 @@ void TestTranslateBackends::openaiRequest()
     QCOMPARE(body.value(u"model"_s), u"qwen2.5:7b"_s);
     QCOMPARE(body.value(u"temperature"_s), 0);
     QCOMPARE(body.value(u"stream"_s), false);
+    // Room for the longest plausible translation, but a bound on a model that rambles.
+    const int cap = body.value(u"max_tokens"_s).toInt();
+    QVERIFY2(cap >= 2 * 29 && cap <= 16384, qPrintable(QString::number(cap)));
     const QJsonArray messages = body.value(u"messages"_s).toArray();
     QCOMPARE(messages.size(), 2);
     QCOMPARE(messages[0].toObject().value(u"role"_s), u"system"_s);
@@ -320,6 +338,126 @@ void TestTranslateBackends::openaiRequest()
     QCOMPARE(
         messages[1].toObject(),
         QJsonObject({{u"role"_s, u"user"_s}, {u"content"_s, u"Olá, 5000 peças\nPedido #A-123"_s}}));
+}
+
+void TestTranslateBackends::keyStaysWithItsOrigin_data()
+{
+    QTest::addColumn<QString>("backend");
+    QTest::addColumn<int>("redirect");
+    QTest::addColumn<bool>("sameOrigin");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("openai, 307") << u"openai"_s << 307 << false << 502;
+    QTest::newRow("openai, 302") << u"openai"_s << 302 << false << 502;
+    QTest::newRow("libretranslate, 307") << u"libretranslate"_s << 307 << false << 502;
+    QTest::newRow("libretranslate, 308") << u"libretranslate"_s << 308 << false << 502;
+    QTest::newRow("openai, 307 to its own origin") << u"openai"_s << 307 << true << 200;
+}
+
+void TestTranslateBackends::keyStaysWithItsOrigin()
+{
+    QFETCH(QString, backend);
+    QFETCH(int, redirect);
+    QFETCH(bool, sameOrigin);
+    QFETCH(int, status);
+
+    FakeUpstream elsewhere([](const Seen &) {
+        return Scripted::json(200,
+                              R"({"translatedText":"x","choices":[{"message":{"content":"x"}}]})");
+    });
+    FakeUpstream upstream([&](const Seen &request) {
+        if (request.path == "/languages")
+            return Scripted::json(200, LANGUAGES);
+        if (request.path.startsWith("/moved"))
+            return Scripted::json(200, R"({"choices":[{"message":{"content":"x"}}]})");
+        const QByteArray target = (sameOrigin ? upstream.url() : elsewhere.url()).toEncoded();
+        return Scripted::raw("HTTP/1.1 " + QByteArray::number(redirect) + " Moved\r\nLocation: " +
+                             target + "/moved" + request.path + "\r\nContent-Length: 0\r\n\r\n");
+    });
+    QNetworkAccessManager network;
+    std::unique_ptr<Backend> chosen;
+    if (backend == u"openai")
+        chosen = std::make_unique<OpenAiBackend>(settingsFor(upstream.url(), "sk-secret"), u"m"_s,
+                                                 &network);
+    else
+        chosen = std::make_unique<LibreTranslateBackend>(settingsFor(upstream.url(), "lt-secret"),
+                                                         &network);
+    Front front(std::move(chosen));
+    verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), status,
+                  status == 200 ? u"x"_s : u"redirect"_s);
+    QCOMPARE(elsewhere.seen.size(), 0);
+}
+
+namespace {
+
+// A finished reply whose bytes are all there at once, as a fast upstream's
+// last packet can make them.
+class CannedReply final : public QNetworkReply
+{
+public:
+    explicit CannedReply(QByteArray data) : m_data(std::move(data))
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        setAttribute(QNetworkRequest::HttpStatusCodeAttribute, 200);
+    }
+    void deliver(bool announced)
+    {
+        if (announced)
+            Q_EMIT readyRead();
+        setFinished(true);
+        Q_EMIT finished();
+    }
+    void abort() override {}
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override
+    {
+        return m_data.size() - m_read + QIODevice::bytesAvailable();
+    }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        const qint64 n = std::min(max, m_data.size() - m_read);
+        std::memcpy(data, m_data.constData() + m_read, size_t(n));
+        m_read += n;
+        return n;
+    }
+
+private:
+    QByteArray m_data;
+    qint64 m_read = 0;
+};
+
+} // namespace
+
+void TestTranslateBackends::fetchAnswersOnce_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("announced");
+    QTest::addColumn<bool>("ok");
+
+    QTest::newRow("fits") << 100 << false << true;
+    QTest::newRow("fits, read as it came") << 100 << true << true;
+    QTest::newRow("over the cap, seen at the end") << 101 << false << false;
+    QTest::newRow("over the cap, read as it came") << 101 << true << false;
+}
+
+void TestTranslateBackends::fetchAnswersOnce()
+{
+    QFETCH(int, size);
+    QFETCH(bool, announced);
+    QFETCH(bool, ok);
+
+    auto *reply = new CannedReply(QByteArray(size, 'x'));
+    UpstreamFetch fetch(reply, 100, nullptr);
+    QList<UpstreamAnswer> answers;
+    connect(&fetch, &UpstreamFetch::done, this,
+            [&](const UpstreamAnswer &answer) { answers.append(answer); });
+    reply->deliver(announced);
+    QCoreApplication::processEvents();
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(answers[0].failure.isEmpty(), ok);
+    QCOMPARE(answers[0].body.size(), ok ? size : 0);
 }
 
 void TestTranslateBackends::unreachable_data()
