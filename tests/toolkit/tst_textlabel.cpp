@@ -13,35 +13,31 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The lines a label with `maxLines` (0: one line) shows for `text`, from
-// laying out and eliding all of the text: what a label that shapes only what
-// it can show must still draw.
-QStringList wholeTextLines(const QString &text, const QFont &font, int width, int maxLines)
+// The lines a label with `maxLines` (0: one line) draws for `text`, from laying
+// out and eliding all of it, as a label that shapes only what it shows must.
+QStringList wholeTextLines(QString text, const QFont &font, int width, int maxLines)
 {
-    const QFontMetricsF fm(font);
-    QString display = text;
-    display.replace(u'\n', QChar(0x2028));
-    if (maxLines == 0) {
-        display.replace(QChar(0x2028), u' ');
-        return {fm.elidedText(display, Qt::ElideRight, width, Qt::TextLongestVariant)};
-    }
-    QTextLayout layout(display, font);
-    QTextOption option;
-    option.setWrapMode(hasLongUnbrokenRun(display) ? QTextOption::WrapAnywhere
-                                                   : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    const auto elided = [&](const QString &rest) {
+        QString flat = rest;
+        flat.replace(u'\n', u' ').replace(QChar(0x2028), u' ');
+        return QFontMetricsF(font).elidedText(flat, Qt::ElideRight, width, Qt::TextLongestVariant);
+    };
+    if (maxLines == 0)
+        return {elided(text)};
+    QTextLayout layout(text.replace(u'\n', QChar(0x2028)), font);
+    QTextOption option(Qt::AlignLeft);
+    option.setWrapMode(hasLongUnbrokenRun(text) ? QTextOption::WrapAnywhere
+                                                : QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
     layout.beginLayout();
     QStringList lines;
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
         if (lines.size() == maxLines) {
-            QString rest = display.mid(layout.lineAt(maxLines - 1).textStart());
-            rest.replace(QChar(0x2028), u' ');
-            lines.last() =
-                fm.elidedText(rest + QChar(0x2026), Qt::ElideRight, width, Qt::TextLongestVariant);
+            lines.last() = elided(text.mid(layout.lineAt(maxLines - 1).textStart()) + u'…');
             break;
         }
-        lines.append(display.mid(line.textStart(), line.textLength()).remove(QChar(0x2028)));
+        lines.append(text.mid(line.textStart(), line.textLength()).remove(QChar(0x2028)));
     }
     layout.endLayout();
     return lines;
