@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <utility>
 
 namespace moxel {
 
@@ -30,6 +31,8 @@ void raiseToScreenSaverLevel(QWidget *window);
 #endif
 #ifdef MOXEL_X11
 void skipTaskbar(QWidget *window);
+QMargins frameExtents(const QWidget *window);
+QMargins requestFrameExtents(QWidget *window);
 #endif
 
 namespace {
@@ -76,36 +79,54 @@ PopupWindow::PopupWindow(PopupDelegate *delegate)
 
 void PopupWindow::placeFrame(const QRect &frame)
 {
-    m_wantedFrame = frame;
-    move(frame.topLeft());
-    resize(frame.size());
-    fitFrame();
-}
-
-void PopupWindow::fitFrame()
-{
-    if (!m_wantedFrame || !isVisible())
-        return;
-    const QRect outer = frameGeometry();
-    if (outer == geometry())
-        return; // decorations not known (yet, or none at all)
-    const QRect wanted = *m_wantedFrame;
-    m_wantedFrame.reset();
-    const QSize decorations = outer.size() - size();
-    resize(wanted.size() - decorations);
-    move(wanted.topLeft());
+    QMargins around;
+#ifdef MOXEL_X11
+    // Asked before mapping, so the client area can be sized and placed inside
+    // the frame at once: Qt gives an X11 window static gravity, under which
+    // the window manager keeps the client area where it is asked to be.
+    if (QGuiApplication::platformName() == u"xcb")
+        around = requestFrameExtents(this);
+    else
+#endif
+        m_unfittedFrame = frame;
+    const QSize outerMinimum(qMin(340, frame.width()), qMin(480, frame.height()));
+    setMinimumSize(outerMinimum.shrunkBy(around).expandedTo(QSize(1, 1)));
+    move(frame.topLeft() + QPoint(around.left(), around.top()));
+    resize(frame.size().shrunkBy(around).expandedTo(QSize(1, 1)));
 }
 
 void PopupWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    fitFrame();
+    // Other platforms report their decorations once the window is shown; the
+    // frame is fitted then, once, and never again after the user moved it.
+    if (const auto wanted = std::exchange(m_unfittedFrame, std::nullopt)) {
+        setGeometry(wanted->marginsRemoved(decorations()));
+    }
+}
+
+QMargins PopupWindow::decorations() const
+{
+#ifdef MOXEL_X11
+    // Qt's own guess walks up to the window manager's frame window, which on
+    // some compositors includes an invisible shadow.
+    if (QGuiApplication::platformName() == u"xcb")
+        return frameExtents(this);
+#endif
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                    outer.right() - inner.right(), outer.bottom() - inner.bottom());
+}
+
+QRect PopupWindow::outerFrame() const
+{
+    return geometry().marginsAdded(decorations());
 }
 
 void PopupWindow::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
-    fitFrame();
     if (isVisible())
         m_delegate->windowDidMove();
 }
@@ -113,7 +134,6 @@ void PopupWindow::moveEvent(QMoveEvent *event)
 void PopupWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    fitFrame();
     if (isVisible())
         m_delegate->windowDidResize();
 }
@@ -209,7 +229,7 @@ void Popup::render(const QJsonObject &payload)
     }
     if (m_options.debugMode) {
         const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
-        printLine(frameLine(QRectF(m_win->frameGeometry()), screen, screenSpace(), first));
+        printLine(frameLine(QRectF(m_win->outerFrame()), screen, screenSpace(), first));
     }
 }
 
