@@ -18,7 +18,9 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cmath>
 #include <utility>
@@ -187,7 +189,10 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     m_win->resize(int(std::lround(size.width())), int(std::lround(size.height())));
 }
 
-Popup::~Popup() = default;
+Popup::~Popup()
+{
+    printFirstFrame(); // the program may end before the window was ever shown
+}
 
 void Popup::render(const QJsonObject &payload)
 {
@@ -227,10 +232,51 @@ void Popup::render(const QJsonObject &payload)
         m_win->show();
         bringToFront(m_win.get());
     }
-    if (m_options.debugMode) {
-        const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
-        printLine(frameLine(QRectF(m_win->outerFrame()), screen, screenSpace(), first));
+    if (!m_options.debugMode)
+        return;
+    if (first) {
+        // A window manager may still move the window as it maps it: the first
+        // line waits for the window to be on screen, a second at most.
+        m_firstFramePending = true;
+        if (QWindow *handle = m_win->windowHandle())
+            handle->installEventFilter(this);
+        QTimer::singleShot(1000, this, [this] { printFirstFrame(); });
+        if (m_win->windowHandle() && m_win->windowHandle()->isExposed())
+            printFirstFrame();
+        return;
     }
+    printFirstFrame(); // never after a later line
+    printFrame(false);
+}
+
+void Popup::printFrame(bool first) const
+{
+    const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
+    printLine(frameLine(QRectF(m_win->outerFrame()), screen, screenSpace(), first));
+}
+
+void Popup::printFirstFrame()
+{
+    if (!std::exchange(m_firstFramePending, false))
+        return;
+    if (QWindow *handle = m_win->windowHandle())
+        handle->removeEventFilter(this);
+    printFrame(true);
+}
+
+bool Popup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && m_win->windowHandle() == watched) {
+        // Expose is delivered before the window counts as exposed.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_win->windowHandle()->isExposed())
+                    printFirstFrame();
+            },
+            Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void Popup::placeAndShow()

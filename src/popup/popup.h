@@ -74,8 +74,13 @@ public:
     QWidget *content() const { return m_content; }
     bool renderedOnce() const { return m_renderedOnce; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void placeAndShow();
+    void printFrame(bool first) const;
+    void printFirstFrame();
 
     PopupOptions m_options;
     PopupDelegate *m_delegate;
@@ -86,6 +91,7 @@ private:
     QPointer<QWidget> m_content;
     QScreen *m_screen = nullptr;
     bool m_renderedOnce = false;
+    bool m_firstFramePending = false;
 };
 
 } // namespace moxel
