@@ -4,6 +4,7 @@
 // outer frame without a visible jump.
 #include <QDeadlineTimer>
 #include <QGuiApplication>
+#include <QHash>
 #include <QMargins>
 #include <QThread>
 #include <QWidget>
@@ -31,11 +32,19 @@ xcb_connection_t *connection()
     return x11 ? x11->connection() : nullptr;
 }
 
+// Interned once: the frame is read on every move of a drag.
 xcb_atom_t atom(xcb_connection_t *c, const char *name)
 {
+    static QHash<QByteArray, xcb_atom_t> known;
+    const auto it = known.constFind(name);
+    if (it != known.cend())
+        return *it;
     const Reply<xcb_intern_atom_reply_t> reply(
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    if (!reply)
+        return XCB_ATOM_NONE;
+    known.insert(name, reply->atom);
+    return reply->atom;
 }
 
 xcb_window_t rootOf(xcb_connection_t *c, xcb_window_t window)
