@@ -45,14 +45,6 @@ QRect toRect(const QRectF &r)
     return QRect(int(r.x()), int(r.y()), int(r.width()), int(r.height()));
 }
 
-ScreenSpace screenSpace()
-{
-    const QScreen *primary = QGuiApplication::primaryScreen();
-    if (!primary)
-        return {};
-    return {double(primary->geometry().y()), double(primary->geometry().height())};
-}
-
 // Above other windows without taking the keyboard from them. Headless
 // platforms have no stacking and say so on standard error, so they are spared.
 void bringToFront(QWidget *w)

@@ -20,6 +20,8 @@ QSettings &settings()
     return s;
 }
 
+} // namespace
+
 ScreenSpace screenSpace()
 {
     const QScreen *primary = QGuiApplication::primaryScreen();
@@ -27,8 +29,6 @@ ScreenSpace screenSpace()
         return {};
     return {double(primary->geometry().y()), double(primary->geometry().height())};
 }
-
-} // namespace
 
 std::optional<QRectF> PopupDelegate::savedFrame()
 {

@@ -10,6 +10,10 @@
 namespace moxel {
 
 class PopupWindow;
+struct ScreenSpace;
+
+// The primary screen's coordinates, for the numbers that leave the program.
+ScreenSpace screenSpace();
 
 // Hears the window move, resize and close: remembers the frame under
 // "moxel.popupFrame" and ends the program when the window is closed.
