@@ -53,27 +53,30 @@ void sendDeleteWindow(const QString &display, unsigned long window)
     XCloseDisplay(d);
 }
 
-// The outer frame of `window` as the X server has it: the window manager's
-// frame window around it where there is one, border included.
+// The window manager's frame window around `window`, or the window itself on a bare server.
+Window topLevelOf(Display *d, Window w)
+{
+    for (;;) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(d, w, &root, &parent, &children, &count))
+            return w;
+        if (children)
+            XFree(children);
+        if (parent == root || !parent)
+            return w;
+        w = parent;
+    }
+}
+
+// The outer frame of `window` as the X server has it, border included.
 QRect outerFrameOf(const QString &display, unsigned long window)
 {
     Display *d = XOpenDisplay(display.toLocal8Bit().constData());
     if (!d)
         return {};
-    Window top = window;
-    for (;;) {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(d, top, &root, &parent, &children, &count))
-            break;
-        if (children)
-            XFree(children);
-        if (parent == root || !parent)
-            break;
-        top = parent;
-    }
     XWindowAttributes a{};
-    XGetWindowAttributes(d, top, &a);
+    XGetWindowAttributes(d, topLevelOf(d, window), &a);
     XCloseDisplay(d);
     return QRect(a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width);
 }
@@ -84,29 +87,14 @@ bool stackedAbove(const QString &display, unsigned long upper, unsigned long low
     Display *d = XOpenDisplay(display.toLocal8Bit().constData());
     if (!d)
         return false;
-    auto topLevel = [d](Window w) {
-        for (;;) {
-            Window root = 0, parent = 0, *children = nullptr;
-            unsigned int count = 0;
-            if (!XQueryTree(d, w, &root, &parent, &children, &count))
-                return w;
-            if (children)
-                XFree(children);
-            if (parent == root || !parent)
-                return w;
-            w = parent;
-        }
-    };
-    const Window a = topLevel(upper), b = topLevel(lower);
+    const Window a = topLevelOf(d, upper), b = topLevelOf(d, lower);
     Window root = 0, parent = 0, *children = nullptr;
     unsigned int count = 0;
     XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
-    int ia = -1, ib = -1; // bottom to top
+    qsizetype ia = -1, ib = -1; // bottom to top
     for (unsigned int i = 0; i < count; ++i) {
-        if (children[i] == a)
-            ia = int(i);
-        if (children[i] == b)
-            ib = int(i);
+        ia = children[i] == a ? i : ia;
+        ib = children[i] == b ? i : ib;
     }
     if (children)
         XFree(children);
