@@ -67,7 +67,11 @@ int run(int argc, char *argv[])
         badFirstLine();
 
     preferX11OnWayland();
-    QApplication app(argc, argv);
+    // Qt would act on options of its own (-platform, -geometry, -reverse …);
+    // every argument but ours is to be ignored, so Qt sees only the program path.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication app(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
 #ifdef Q_OS_MACOS
     makeAccessoryApplication();

@@ -18,9 +18,12 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cmath>
+#include <utility>
 
 namespace moxel {
 
@@ -30,6 +33,8 @@ void raiseToScreenSaverLevel(QWidget *window);
 #endif
 #ifdef MOXEL_X11
 void skipTaskbar(QWidget *window);
+QMargins frameExtents(const QWidget *window);
+QMargins requestFrameExtents(QWidget *window);
 #endif
 
 namespace {
@@ -38,14 +43,6 @@ namespace {
 QRect toRect(const QRectF &r)
 {
     return QRect(int(r.x()), int(r.y()), int(r.width()), int(r.height()));
-}
-
-ScreenSpace screenSpace()
-{
-    const QScreen *primary = QGuiApplication::primaryScreen();
-    if (!primary)
-        return {};
-    return {double(primary->geometry().y()), double(primary->geometry().height())};
 }
 
 // Headless platforms have neither stacking nor window opacity and say so on
@@ -82,36 +79,54 @@ PopupWindow::PopupWindow(PopupDelegate *delegate)
 
 void PopupWindow::placeFrame(const QRect &frame)
 {
-    m_wantedFrame = frame;
-    move(frame.topLeft());
-    resize(frame.size());
-    fitFrame();
-}
-
-void PopupWindow::fitFrame()
-{
-    if (!m_wantedFrame || !isVisible())
-        return;
-    const QRect outer = frameGeometry();
-    if (outer == geometry())
-        return; // decorations not known (yet, or none at all)
-    const QRect wanted = *m_wantedFrame;
-    m_wantedFrame.reset();
-    const QSize decorations = outer.size() - size();
-    resize(wanted.size() - decorations);
-    move(wanted.topLeft());
+    QMargins around;
+#ifdef MOXEL_X11
+    // Asked before mapping, so the client area can be sized and placed inside
+    // the frame at once: Qt gives an X11 window static gravity, under which
+    // the window manager keeps the client area where it is asked to be.
+    if (QGuiApplication::platformName() == u"xcb")
+        around = requestFrameExtents(this);
+    else
+#endif
+        m_unfittedFrame = frame;
+    const QSize outerMinimum(qMin(340, frame.width()), qMin(480, frame.height()));
+    setMinimumSize(outerMinimum.shrunkBy(around).expandedTo(QSize(1, 1)));
+    move(frame.topLeft() + QPoint(around.left(), around.top()));
+    resize(frame.size().shrunkBy(around).expandedTo(QSize(1, 1)));
 }
 
 void PopupWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    fitFrame();
+    // Other platforms report their decorations once the window is shown; the
+    // frame is fitted then, once, and never again after the user moved it.
+    if (const auto wanted = std::exchange(m_unfittedFrame, std::nullopt)) {
+        setGeometry(wanted->marginsRemoved(decorations()));
+    }
+}
+
+QMargins PopupWindow::decorations() const
+{
+#ifdef MOXEL_X11
+    // Qt's own guess walks up to the window manager's frame window, which on
+    // some compositors includes an invisible shadow.
+    if (QGuiApplication::platformName() == u"xcb")
+        return frameExtents(this);
+#endif
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                    outer.right() - inner.right(), outer.bottom() - inner.bottom());
+}
+
+QRect PopupWindow::outerFrame() const
+{
+    return geometry().marginsAdded(decorations());
 }
 
 void PopupWindow::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
-    fitFrame();
     if (isVisible())
         m_delegate->windowDidMove();
 }
@@ -119,7 +134,6 @@ void PopupWindow::moveEvent(QMoveEvent *event)
 void PopupWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    fitFrame();
     if (isVisible())
         m_delegate->windowDidResize();
 }
@@ -173,7 +187,10 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     m_win->resize(int(std::lround(size.width())), int(std::lround(size.height())));
 }
 
-Popup::~Popup() = default;
+Popup::~Popup()
+{
+    printFirstFrame(); // the program may end before the window was ever shown
+}
 
 void Popup::render(const QJsonObject &payload)
 {
@@ -213,10 +230,51 @@ void Popup::render(const QJsonObject &payload)
         m_win->show();
         bringToFront(m_win.get());
     }
-    if (m_options.debugMode) {
-        const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
-        printLine(frameLine(QRectF(m_win->frameGeometry()), screen, screenSpace(), first));
+    if (!m_options.debugMode)
+        return;
+    if (first) {
+        // A window manager may still move the window as it maps it: the first
+        // line waits for the window to be on screen, a second at most.
+        m_firstFramePending = true;
+        if (QWindow *handle = m_win->windowHandle())
+            handle->installEventFilter(this);
+        QTimer::singleShot(1000, this, [this] { printFirstFrame(); });
+        if (m_win->windowHandle() && m_win->windowHandle()->isExposed())
+            printFirstFrame();
+        return;
     }
+    printFirstFrame(); // never after a later line
+    printFrame(false);
+}
+
+void Popup::printFrame(bool first) const
+{
+    const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
+    printLine(frameLine(QRectF(m_win->outerFrame()), screen, screenSpace(), first));
+}
+
+void Popup::printFirstFrame()
+{
+    if (!std::exchange(m_firstFramePending, false))
+        return;
+    if (QWindow *handle = m_win->windowHandle())
+        handle->removeEventFilter(this);
+    printFrame(true);
+}
+
+bool Popup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && m_win->windowHandle() == watched) {
+        // Expose is delivered before the window counts as exposed.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_win->windowHandle()->isExposed())
+                    printFirstFrame();
+            },
+            Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void Popup::placeAndShow()

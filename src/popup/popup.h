@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QMargins>
 #include <QObject>
 #include <QPointF>
 #include <QPointer>
@@ -34,10 +35,12 @@ class PopupWindow final : public QWidget
 public:
     explicit PopupWindow(PopupDelegate *delegate);
 
-    // Places the outer frame (title bar included) at `frame`. Where the window
-    // system adds decorations, their size is known only once the window is
-    // managed; the inner size is corrected then, once.
+    // Places the outer frame (title bar included) at `frame`, before the window
+    // is first shown. The frame is used as given, even when it is smaller than
+    // the minimum that limits the user's resizing.
     void placeFrame(const QRect &frame);
+    // The outer frame as it is now, title bar included.
+    QRect outerFrame() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -47,10 +50,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void fitFrame();
+    QMargins decorations() const;
 
     PopupDelegate *m_delegate;
-    std::optional<QRect> m_wantedFrame;
+    std::optional<QRect> m_unfittedFrame;
 };
 
 // Owns the window and shows one payload at a time in it. The first render
@@ -71,8 +74,13 @@ public:
     QWidget *content() const { return m_content; }
     bool renderedOnce() const { return m_renderedOnce; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void placeAndShow();
+    void printFrame(bool first) const;
+    void printFirstFrame();
 
     PopupOptions m_options;
     PopupDelegate *m_delegate;
@@ -83,6 +91,7 @@ private:
     QPointer<QWidget> m_content;
     QScreen *m_screen = nullptr;
     bool m_renderedOnce = false;
+    bool m_firstFramePending = false;
 };
 
 } // namespace moxel

@@ -1,5 +1,6 @@
 #include "popupdelegate.h"
 #include "frame.h"
+#include "popup.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -19,6 +20,8 @@ QSettings &settings()
     return s;
 }
 
+} // namespace
+
 ScreenSpace screenSpace()
 {
     const QScreen *primary = QGuiApplication::primaryScreen();
@@ -26,8 +29,6 @@ ScreenSpace screenSpace()
         return {};
     return {double(primary->geometry().y()), double(primary->geometry().height())};
 }
-
-} // namespace
 
 std::optional<QRectF> PopupDelegate::savedFrame()
 {
@@ -41,7 +42,7 @@ void PopupDelegate::saveFrame()
 {
     if (!win)
         return;
-    settings().setValue(frameKey, frameText(screenSpace().toYUp(QRectF(win->frameGeometry()))));
+    settings().setValue(frameKey, frameText(screenSpace().toYUp(QRectF(win->outerFrame()))));
     // Written through at once, so the frame survives the process being killed.
     settings().sync();
 }

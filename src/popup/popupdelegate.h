@@ -7,9 +7,13 @@
 
 #include <optional>
 
-class QWidget;
-
 namespace moxel {
+
+class PopupWindow;
+struct ScreenSpace;
+
+// The primary screen's coordinates, for the numbers that leave the program.
+ScreenSpace screenSpace();
 
 // Hears the window move, resize and close: remembers the frame under
 // "moxel.popupFrame" and ends the program when the window is closed.
@@ -23,7 +27,7 @@ public:
     // The remembered frame (bottom-left origin) when it is at least 320 x 240.
     static std::optional<QRectF> savedFrame();
 
-    QPointer<QWidget> win;
+    QPointer<PopupWindow> win;
 
     void windowDidMove() { saveFrame(); }
     void windowDidResize() { saveFrame(); }

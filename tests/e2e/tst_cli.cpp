@@ -156,6 +156,32 @@ private Q_SLOTS:
         QVERIFY2(t >= delay + 2.6 - 0.5, push.constData());
     }
 
+    void qtOptionsAreIgnored_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("-platform") << QStringList{u"-platform"_s, u"nonexistent"_s};
+    }
+    void qtOptionsAreIgnored()
+    {
+        // The popup comes up exactly as without them.
+        QFETCH(QStringList, args);
+        PopupProcess plain;
+        plain.start({u"--debug"_s});
+        plain.write(payload("x"));
+        plain.closeInput();
+        QVERIFY(plain.finish());
+
+        PopupProcess p;
+        p.start(args << u"--debug"_s);
+        p.write(payload("x"));
+        p.closeInput();
+        QVERIFY(p.finish());
+        QVERIFY2(!p.crashed(), p.err.constData());
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.lines("FRAME "), plain.lines("FRAME "));
+        QCOMPARE(p.lines("FRAME ").size(), 1);
+    }
+
     void hostileLinesNeverCrash_data()
     {
         QTest::addColumn<QByteArray>("line");

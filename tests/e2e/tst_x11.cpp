@@ -2,12 +2,16 @@
 #include "testservice.h"
 #include "xvfb.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <csignal>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -47,6 +51,129 @@ void sendDeleteWindow(const QString &display, unsigned long window)
     XSendEvent(d, window, False, NoEventMask, &e);
     XFlush(d);
     XCloseDisplay(d);
+}
+
+// The window manager's frame window around `window`, or the window itself on a bare server.
+Window topLevelOf(Display *d, Window w)
+{
+    for (;;) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(d, w, &root, &parent, &children, &count))
+            return w;
+        if (children)
+            XFree(children);
+        if (parent == root || !parent)
+            return w;
+        w = parent;
+    }
+}
+
+// The outer frame of `window` as the X server has it, border included.
+QRect outerFrameOf(const QString &display, unsigned long window)
+{
+    Display *d = XOpenDisplay(display.toLocal8Bit().constData());
+    if (!d)
+        return {};
+    XWindowAttributes a{};
+    XGetWindowAttributes(d, topLevelOf(d, window), &a);
+    XCloseDisplay(d);
+    return QRect(a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width);
+}
+
+// Whether the frame around `upper` is stacked above the frame around `lower`.
+bool stackedAbove(const QString &display, unsigned long upper, unsigned long lower)
+{
+    Display *d = XOpenDisplay(display.toLocal8Bit().constData());
+    if (!d)
+        return false;
+    const Window a = topLevelOf(d, upper), b = topLevelOf(d, lower);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
+    qsizetype ia = -1, ib = -1; // bottom to top
+    for (unsigned int i = 0; i < count; ++i) {
+        ia = children[i] == a ? i : ia;
+        ib = children[i] == b ? i : ib;
+    }
+    if (children)
+        XFree(children);
+    XCloseDisplay(d);
+    return ia >= 0 && ib >= 0 && ia > ib;
+}
+
+// A panel along the top edge that reserves `height` pixels, as a desktop's
+// task bar does; the window manager takes it out of the work area.
+class Panel
+{
+public:
+    Panel(const QString &display, int width, int height)
+        : m_display(XOpenDisplay(display.toLocal8Bit().constData()))
+    {
+        if (!m_display)
+            return;
+        Display *d = m_display;
+        const Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, unsigned(width),
+                                             unsigned(height), 0, 0, 0);
+        const Atom dock = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DOCK", False);
+        XChangeProperty(d, w, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(&dock), 1);
+        const long strut[12] = {0, 0, height, 0, 0, 0, 0, 0, 0, width - 1, 0, 0};
+        XChangeProperty(d, w, XInternAtom(d, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(strut), 12);
+        XChangeProperty(d, w, XInternAtom(d, "_NET_WM_STRUT", False), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(strut), 4);
+        XMapWindow(d, w);
+        XFlush(d);
+    }
+    ~Panel()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    Q_DISABLE_COPY_MOVE(Panel)
+
+private:
+    Display *m_display;
+};
+
+// "FRAME x=… y_from_top=… w=… h=…" of an outer frame given top-down.
+QByteArray frameLineOf(const QRect &r)
+{
+    return "FRAME x=" + QByteArray::number(r.x()) + " y_from_top=" + QByteArray::number(r.y()) +
+           " w=" + QByteArray::number(r.width()) + " h=" + QByteArray::number(r.height());
+}
+
+QString windowIdOn(const QString &display)
+{
+    QString id;
+    QDeadlineTimer deadline(10000);
+    while (id.isEmpty() && !deadline.hasExpired()) {
+        id = xtool(display, u"xdotool"_s, {u"search"_s, u"--name"_s, Title})
+                 .trimmed()
+                 .section(u'\n', 0, 0);
+        if (id.isEmpty())
+            QTest::qWait(50);
+    }
+    return id;
+}
+
+void writeSavedFrame(const PopupProcess &p, const QString &frame)
+{
+    QDir().mkpath(QFileInfo(p.settingsFile()).path());
+    QFile f(p.settingsFile());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[General]\nmoxel.popupFrame=\"" + frame.toUtf8() + "\"\n");
+}
+
+QByteArray savedFrameText(const QString &configFolder)
+{
+    QFile f(configFolder + u"/moxel/moxel-popup.conf"_s);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    const qsizetype at = all.indexOf("{{");
+    return at < 0 ? QByteArray() : all.mid(at, all.indexOf("}}", at) + 2 - at);
 }
 
 } // namespace
@@ -111,6 +238,157 @@ private Q_SLOTS:
         p.closeInput();
         QVERIFY(p.finish());
         QCOMPARE(p.exitCode(), 0);
+    }
+
+    // Outer frames (title bar included) on a bare server and under openbox,
+    // with a focused terminal as the chat: placed exactly at first show, the
+    // FRAME line telling the same, the chat keeping the keyboard and the popup
+    // staying above it.
+    void outerFrame_data()
+    {
+        QTest::addColumn<bool>("managed");
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<int>("panel");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QRect>("expected"); // top-down
+        for (const bool managed : {false, true}) {
+            const char *wm = managed ? "openbox: " : "bare: ";
+            QTest::addRow("%sdefault", wm) << managed << u"1440x900"_s << 0 << QStringList()
+                                           << QString() << QRect(1028, 12, 400, 876);
+            QTest::addRow("%s--size", wm)
+                << managed << u"1440x900"_s << 0 << QStringList{u"--size"_s, u"500,600"_s}
+                << u"{{20, 20}, {400, 800}}"_s << QRect(928, 288, 500, 600);
+            QTest::addRow("%ssaved minimum frame", wm)
+                << managed << u"1440x900"_s << 0 << QStringList() << u"{{100, 300}, {340, 480}}"_s
+                << QRect(100, 120, 340, 480);
+            QTest::addRow("%sshort screen", wm) << managed << u"1440x400"_s << 0 << QStringList()
+                                                << QString() << QRect(1028, 12, 400, 376);
+        }
+        // Qt's own option would move the window behind the program's back.
+        QTest::addRow("bare: -geometry ignored")
+            << false << u"1440x900"_s << 0 << QStringList{u"-geometry"_s, u"300x300+5+5"_s}
+            << QString() << QRect(1028, 12, 400, 876);
+        QTest::addRow("openbox: panel") << true << u"1440x900"_s << 40 << QStringList() << QString()
+                                        << QRect(1028, 52, 400, 836);
+    }
+    void outerFrame()
+    {
+        QFETCH(bool, managed);
+        QFETCH(QString, screen);
+        QFETCH(int, panel);
+        QFETCH(QStringList, args);
+        QFETCH(QString, saved);
+        QFETCH(QRect, expected);
+
+        XvfbServer x;
+        QVERIFY(x.start(screen));
+        // The panel is there before the window manager, as on a desktop that
+        // has just logged in; a panel mapped during its start-up may be missed.
+        std::optional<Panel> strut;
+        if (panel)
+            strut.emplace(x.display(), 1440, panel);
+        if (managed)
+            QVERIFY2(x.startWindowManager(), "openbox could not start");
+        if (panel) {
+            QTRY_VERIFY2(x.rootProperty(u"_NET_WORKAREA"_s).contains(u"0, 40, 1440, 860"_s),
+                         qPrintable(x.rootProperty(u"_NET_WORKAREA"_s)));
+        }
+        const QString chat = x.startChat();
+        QVERIFY2(!chat.isEmpty(), "no chat window");
+
+        PopupProcess p(u"xcb"_s);
+        if (!saved.isEmpty())
+            writeSavedFrame(p, saved);
+        p.env.insert(u"DISPLAY"_s, x.display());
+        p.env.remove(u"WAYLAND_DISPLAY"_s);
+        p.start(args << u"--debug"_s);
+        p.write(Payload);
+        QVERIFY(p.waitForLines("FRAME ", 1));
+        QCOMPARE(p.lines("FRAME ").constFirst(), frameLineOf(expected) + " first=true");
+
+        const QString id = windowIdOn(x.display());
+        // Exact from the start: the outer frame never passes through another spot.
+        QCOMPARE(outerFrameOf(x.display(), id.toULong()), expected);
+        // The user's resizing stops at 340 x 480 outside, or at the program's own smaller frame.
+        const QString hints = xtool(x.display(), u"xprop"_s, {u"-id"_s, id, u"WM_NORMAL_HINTS"_s});
+        const QRegularExpression minimum(uR"(minimum size: (\d+) by (\d+))"_s);
+        const auto m = minimum.match(hints);
+        QVERIFY2(m.hasMatch(), qPrintable(hints));
+        const Geometry client = geometryOf(x.display(), id);
+        const QSize decorations = expected.size() - QSize(client.w, client.h);
+        QCOMPARE(QSize(m.captured(1).toInt(), m.captured(2).toInt()) + decorations,
+                 QSize(qMin(340, expected.width()), qMin(480, expected.height())));
+
+        QCOMPARE(xtool(x.display(), u"xdotool"_s, {u"getwindowfocus"_s}).trimmed(), chat);
+        QVERIFY(stackedAbove(x.display(), id.toULong(), chat.toULong()));
+        // Clicked, the chat still stays below.
+        xtool(x.display(), u"xdotool"_s, {u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s});
+        QVERIFY(stackedAbove(x.display(), id.toULong(), chat.toULong()));
+
+        p.closeInput();
+        QVERIFY(p.finish());
+        QCOMPARE(p.exitCode(), 0);
+    }
+
+    // Dragged by its title bar, the popup stays where it was dropped, saves
+    // that outer frame, and comes back exactly there, twice without drift.
+    void dragThenRestore()
+    {
+        XvfbServer x;
+        QVERIFY(x.start());
+        QVERIFY2(x.startWindowManager(), "openbox could not start");
+        const QTemporaryDir config;
+        QRect dropped;
+        for (int run = 0; run < 3; ++run) {
+            PopupProcess p(u"xcb"_s);
+            p.env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+            p.env.insert(u"DISPLAY"_s, x.display());
+            p.env.remove(u"WAYLAND_DISPLAY"_s);
+            p.start({u"--debug"_s});
+            p.write(Payload);
+            QVERIFY(p.waitForLines("FRAME ", 1));
+            const QString id = windowIdOn(x.display());
+            QTRY_VERIFY(
+                xtool(x.display(), u"xwininfo"_s, {u"-id"_s, id}).contains(u"IsViewable"_s));
+            const QRect start = outerFrameOf(x.display(), id.toULong());
+            if (run == 0)
+                QCOMPARE(start, QRect(1028, 12, 400, 876));
+            else
+                QCOMPARE(start, dropped);
+            QCOMPARE(p.lines("FRAME ").constFirst(), frameLineOf(start) + " first=true");
+            if (run == 2) {
+                p.closeInput();
+                QVERIFY(p.finish());
+                break;
+            }
+            // Grab the title bar 8 pixels below the frame's top and pull it 200 left and 60 down.
+            const QPoint grab = start.topLeft() + QPoint(100, 8);
+            const auto at = [](QPoint pt) {
+                return QStringList{u"mousemove"_s, QString::number(pt.x()),
+                                   QString::number(pt.y())};
+            };
+            QStringList drag = at(grab);
+            drag << u"mousedown"_s << u"1"_s;
+            for (int step = 1; step <= 4; ++step)
+                drag << u"sleep"_s << u"0.05"_s << at(grab + QPoint(-50 * step, 15 * step));
+            drag << u"mouseup"_s << u"1"_s;
+            xtool(x.display(), u"xdotool"_s, drag);
+            dropped = start.translated(-200, 60);
+            QTRY_COMPARE(outerFrameOf(x.display(), id.toULong()), dropped);
+            // Bottom-left origin on a 900-high screen.
+            const QByteArray expected = "{{" + QByteArray::number(dropped.x()) + ", " +
+                                        QByteArray::number(900 - dropped.bottom() - 1) + "}, {" +
+                                        QByteArray::number(dropped.width()) + ", " +
+                                        QByteArray::number(dropped.height()) + "}}";
+            QTRY_COMPARE(savedFrameText(config.path()), expected);
+            // Not undone a moment later either.
+            QTest::qWait(300);
+            QCOMPARE(outerFrameOf(x.display(), id.toULong()), dropped);
+            p.closeInput();
+            QVERIFY(p.finish());
+            QCOMPARE(p.exitCode(), 0);
+        }
     }
 
     void closingTheWindowEndsTheProgram()
