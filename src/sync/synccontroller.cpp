@@ -1,10 +1,10 @@
 #include "synccontroller.h"
 
 #include "palette.h"
+#include "servicerequest.h"
 #include "textlabel.h"
 #include "textrules.h"
 #include "textviews.h"
-#include "translate.h"
 #include "translation.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "translate.h"
+#include "servicerequest.h"
 
 #include "synccontroller.h"
 #include "translation.h"

@@ -1,6 +1,6 @@
+#include "servicerequest.h"
 #include "synccontroller.h"
 #include "testservice.h"
-#include "translate.h"
 #include "translation.h"
 
 #include <QJsonObject>
@@ -365,4 +365,4 @@ void TestTranslate::oversizedAnswerDropped()
 }
 
 QTEST_GUILESS_MAIN(TestTranslate)
-#include "tst_translate.moc"
+#include "tst_servicerequest.moc"
