@@ -3,7 +3,6 @@
 #include "factories.h"
 #include "lines.h"
 #include "targets.h"
-#include "textviews.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -43,10 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     content->layout()->activate();
     (void)content->grab();
     // What the next render does, so nothing of this one outlives the input.
-    copyTargets.clear();
-    TEXT_VIEWS.clear();
-    toggleTargets.clear();
-    editTargets.clear();
+    clearRenderRegistries();
     content.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;

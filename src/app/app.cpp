@@ -7,7 +7,6 @@
 #include "popup.h"
 #include "synccontroller.h"
 #include "targets.h"
-#include "textviews.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -92,10 +91,7 @@ int run(int argc, char *argv[])
         reader.start();
         status = QApplication::exec();
         // Release this render's views and targets before the window goes.
-        copyTargets.clear();
-        toggleTargets.clear();
-        editTargets.clear();
-        TEXT_VIEWS.clear();
+        clearRenderRegistries();
     }
     return status;
 }

@@ -8,7 +8,6 @@
 #include "synccontroller.h"
 #include "targets.h"
 #include "textrules.h"
-#include "textviews.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -202,10 +201,7 @@ void Popup::render(const QJsonObject &payload)
     sync.token = token.isString() ? token.toString() : QString();
     sync.renderStarted();
 
-    copyTargets.clear();
-    TEXT_VIEWS.clear();
-    toggleTargets.clear();
-    editTargets.clear();
+    clearRenderRegistries();
 
     QWidget *content = buildContent(payload);
 

@@ -18,6 +18,14 @@ TargetList<DraftCopyTarget> copyTargets;
 TargetList<ToggleTarget> toggleTargets;
 TargetList<EditCNTarget> editTargets;
 
+void clearRenderRegistries()
+{
+    copyTargets.clear();
+    TEXT_VIEWS.clear();
+    toggleTargets.clear();
+    editTargets.clear();
+}
+
 DraftCopyTarget::DraftCopyTarget(const QString &key, const QString &fallback, const QString &label)
     : key(key), fallback(fallback), label(label)
 {}

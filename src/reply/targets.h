@@ -74,6 +74,10 @@ extern TargetList<DraftCopyTarget> copyTargets;
 extern TargetList<ToggleTarget> toggleTargets;
 extern TargetList<EditCNTarget> editTargets;
 
+// Lets go of everything the last render registered: its button targets and
+// its text views, in the order a render empties them.
+void clearRenderRegistries();
+
 // A collapsible section's button: an inline button titled "▸ " + name while
 // `openView` is hidden and "▾ " + name while it shows; `closeView`, when
 // given, shows exactly while the section is closed. Its target is kept in

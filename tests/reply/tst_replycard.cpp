@@ -83,10 +83,7 @@ const QString Refused = QStringLiteral("这类对话按纪律不生成草稿。"
 
 void TestReplyCard::render(const QJsonObject &payload, const QString &lang, const QString &langName)
 {
-    copyTargets.clear();
-    toggleTargets.clear();
-    editTargets.clear();
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
     if (m_card)
         m_card->deleteLater();
     m_card = replyCard(payload, lang, langName);
@@ -107,10 +104,7 @@ void TestReplyCard::cleanup()
 {
     render(QJsonObject());
     m_window.reset();
-    copyTargets.clear();
-    toggleTargets.clear();
-    editTargets.clear();
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
 }
 
 void TestReplyCard::layout_data()

@@ -44,10 +44,7 @@ void TestTargets::init()
 
 void TestTargets::cleanup()
 {
-    TEXT_VIEWS.clear();
-    copyTargets.clear();
-    toggleTargets.clear();
-    editTargets.clear();
+    clearRenderRegistries();
 }
 
 void TestTargets::copy_data()
