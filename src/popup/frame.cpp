@@ -62,7 +62,7 @@ std::optional<QRectF> savedFrameFromText(const QString &text)
 
 QSizeF initialContentSize(const std::optional<QSizeF> &fixedSize, const QRectF &vf)
 {
-    const double width = fixedSize ? fixedSize->width() : 400.0;
+    const double width = fixedSize ? fixedSize->width() : SIDEBAR_W;
     double height = fixedSize ? fixedSize->height() : vf.height() - 24;
     if (height <= 480)
         height = 480;
@@ -73,7 +73,7 @@ QSizeF initialContentSize(const std::optional<QSizeF> &fixedSize, const QRectF &
 
 QRectF defaultFrame(const std::optional<QSizeF> &fixedSize, const QRectF &vf)
 {
-    const QSizeF size = fixedSize ? *fixedSize : QSizeF(400.0, vf.height() - 24);
+    const QSizeF size = fixedSize ? *fixedSize : QSizeF(SIDEBAR_W, vf.height() - 24);
     const double x = vf.x() + vf.width() - size.width() - 12;
     const double bottom = vf.y() + vf.height() - 12;
     return QRectF(x, bottom - size.height(), size.width(), size.height());

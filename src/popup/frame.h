@@ -30,6 +30,9 @@ QRectF frameFromText(QStringView text);
 // The stored frame when it is at least 320 x 240.
 std::optional<QRectF> savedFrameFromText(const QString &text);
 
+// Default width of the popup in points.
+inline constexpr double SIDEBAR_W = 400.0;
+
 // Content size before the first render: width from --size or 400; height from
 // --size or the visible height minus 24, raised to 480, then lowered to the
 // visible height.

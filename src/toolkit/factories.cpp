@@ -87,7 +87,7 @@ Stack::Stack(Qt::Orientation orientation, int spacing, Qt::Alignment crossAlignm
     : QWidget(parent),
       m_box(new QBoxLayout(
           orientation == Qt::Vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight, this)),
-      m_orientation(orientation), m_cross(crossAlignment)
+      m_cross(crossAlignment)
 {
     m_box->setSpacing(spacing);
     m_box->setContentsMargins(insets);

@@ -38,14 +38,12 @@ public:
 
     void append(QWidget *view, int stretchFactor = 0);
     QBoxLayout *box() const { return m_box; }
-    Qt::Orientation orientation() const { return m_orientation; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     QBoxLayout *m_box;
-    Qt::Orientation m_orientation;
     Qt::Alignment m_cross;
 };
 

@@ -23,8 +23,7 @@ inline const QColor DARK_TEXT{220, 233, 255};
 inline const QColor DARK_MONO{103, 232, 249};
 inline const QColor CARD_LINE{227, 230, 251};
 
-// Default width of the popup in points, and the version after the title's prefix.
-inline constexpr double SIDEBAR_W = 400.0;
+// The version after the title's prefix.
 inline const QString VERSION = QStringLiteral("v" MOXEL_VERSION);
 
 // `c` with its alpha replaced.
