@@ -117,9 +117,9 @@ XConnection panel(const QString &display, int height)
 
 QByteArray frameLineOf(const QRect &r)
 {
-    return "FRAME x=" + QByteArray::number(r.x()) + " y_from_top=" + QByteArray::number(r.y()) +
-           " w=" + QByteArray::number(r.width()) + " h=" + QByteArray::number(r.height()) +
-           " first=true";
+    return QString::asprintf("FRAME x=%d y_from_top=%d w=%d h=%d first=true", r.x(), r.y(),
+                             r.width(), r.height())
+        .toUtf8();
 }
 
 QByteArray settingsIn(const QString &configFolder)
@@ -309,10 +309,9 @@ private Q_SLOTS:
                 expected.translate(-200, 60);
                 QTRY_COMPARE(frameOf(x.display(), id).rect, expected);
                 // Bottom-left origin on a 900-high screen.
-                const QByteArray saved = "{{" + QByteArray::number(expected.x()) + ", " +
-                                         QByteArray::number(900 - expected.bottom() - 1) +
-                                         "}, {400, 876}}";
-                QTRY_VERIFY(settingsIn(config.path()).contains(saved));
+                const QString saved = QString::asprintf("{{%d, %d}, {400, 876}}", expected.x(),
+                                                        900 - expected.bottom() - 1);
+                QTRY_VERIFY(settingsIn(config.path()).contains(saved.toUtf8()));
                 QTest::qWait(300); // not undone a moment later either
                 QCOMPARE(frameOf(x.display(), id).rect, expected);
             }

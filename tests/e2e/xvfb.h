@@ -64,15 +64,10 @@ public:
             env.insert(QString::fromLatin1(name), m_home.path());
         m_wm.setProcessEnvironment(env);
         m_wm.start(QStringLiteral("openbox"), {});
-        if (!m_wm.waitForStarted())
-            return false;
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && m_wm.state() == QProcess::Running) {
-            if (rootProperty(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).contains(u'#'))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        const auto announced = [this] {
+            return rootProperty(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).contains(u'#');
+        };
+        return m_wm.waitForStarted() && QTest::qWaitFor(announced, 10000);
     }
 
     // Opens a terminal titled "chat" and gives it the keyboard, as the
@@ -90,14 +85,12 @@ public:
                                .section(u'\n', 0, 0);
         // windowactivate needs a window manager; a bare server only sets the focus.
         const char *give = m_wm.state() == QProcess::Running ? "windowactivate" : "windowfocus";
-        for (QDeadlineTimer deadline(10000); !id.isEmpty() && !deadline.hasExpired();) {
+        const auto focused = [&] {
             xtool(m_display, QStringLiteral("xdotool"), words(give) << id);
-            if (xtool(m_display, QStringLiteral("xdotool"), words("getwindowfocus")).trimmed() ==
-                id)
-                return id;
-            QTest::qWait(50);
-        }
-        return {};
+            return xtool(m_display, QStringLiteral("xdotool"), words("getwindowfocus")).trimmed();
+        };
+        return !id.isEmpty() && QTest::qWaitFor([&] { return focused() == id; }, 10000) ? id
+                                                                                        : QString();
     }
 
     QString display() const { return m_display; }
