@@ -217,8 +217,7 @@ void TestSyncController::sendsExactText()
     QTRY_COMPARE_WITH_TIMEOUT(this->sent().size(), 1, 10000);
     QCOMPARE(this->sent().first().json(),
              QJsonObject({{u"text"_s, sent}, {u"to"_s, mirror ? u"pt"_s : u"zh"_s}}));
-    QPlainTextEdit *peer = mirror ? m_pair->draft : m_pair->mirror;
-    QTRY_COMPARE(plainText(peer), u"译:"_s + sent);
+    QTRY_COMPARE(plainText(mirror ? m_pair->draft : m_pair->mirror), u"译:"_s + sent);
     QCOMPARE(m_pair->status->text(), mirror ? u"已同步葡萄牙语"_s : Synced);
 }
 
