@@ -1,6 +1,5 @@
-// A request to the translation service as it comes off the socket. The first
-// byte cuts the rest into pieces of that size (0: all at once), as the kernel
-// may hand it over.
+// A request to the translation service as it comes off the socket, cut into
+// pieces of the first byte's size (0: all at once) as the kernel may hand it over.
 #include "http.h"
 
 #include <algorithm>
@@ -15,14 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const qsizetype piece = data[0] ? data[0] : qsizetype(size);
     const QByteArrayView bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size) - 1);
-    // Small limits, so that both caps are within the fuzzer's reach.
-    RequestParser parser(512, 1024);
+    RequestParser parser(512, 1024); // small, so that both caps are within reach
     for (qsizetype at = 0; at < bytes.size() && parser.step() == RequestParser::Step::NeedMore;
          at += piece)
         parser.feed(bytes.sliced(at, std::min(piece, bytes.size() - at)));
 
-    switch (parser.step()) {
-    case RequestParser::Step::Complete: {
+    const RequestParser::Step step = parser.step();
+    if (step == RequestParser::Step::Complete) {
         const moxel::xlate::HttpRequest &request = parser.request();
         const QByteArray length = request.header("content-length");
         if (request.body.size() != (length.isNull() ? 0 : length.toLongLong()) ||
@@ -30,19 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             !request.target.startsWith(request.path))
             __builtin_trap();
         (void)moxel::xlate::loopbackHost(request.header("host"), 8765);
-        break;
-    }
-    case RequestParser::Step::Failed:
-        if (parser.errorStatus() < 400 || parser.errorStatus() > 431 ||
-            parser.errorMessage().isEmpty() || parser.unreadBody() < 0)
-            __builtin_trap();
-        break;
-    case RequestParser::Step::NeedMore:
-        break;
+    } else if (step == RequestParser::Step::Failed &&
+               (parser.errorStatus() < 400 || parser.errorStatus() > 431 ||
+                parser.errorMessage().isEmpty() || parser.unreadBody() < 0)) {
+        __builtin_trap();
     }
     // Whatever comes after the end changes nothing.
-    const RequestParser::Step before = parser.step();
-    if (before != RequestParser::Step::NeedMore && parser.feed("GET / HTTP/1.1\r\n\r\n") != before)
+    if (step != RequestParser::Step::NeedMore && parser.feed("GET / HTTP/1.1\r\n\r\n") != step)
         __builtin_trap();
     return 0;
 }

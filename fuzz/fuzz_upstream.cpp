@@ -4,7 +4,6 @@
 #include "libretranslate.h"
 #include "openai.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cstddef>
@@ -13,24 +12,6 @@
 
 using namespace moxel::xlate;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-void check(const Outcome &outcome, const UpstreamAnswer &answer)
-{
-    // Only a 2xx answer can be a translation, and a failure always says why.
-    if (outcome.ok ? answer.status / 100 != 2 || outcome.status != 200
-                   : outcome.error.isEmpty() || outcome.status / 100 != 5)
-        __builtin_trap();
-}
-
-bool openaiCut(const QByteArray &body)
-{
-    const QJsonDocument doc = QJsonDocument::fromJson(body);
-    return doc.object().value(u"choices"_s)[0][u"finish_reason"_s] == u"length"_s;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -41,13 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     answer.status = statuses[data[0] % std::size(statuses)];
     answer.body = QByteArray(reinterpret_cast<const char *>(data) + 1, qsizetype(size) - 1);
 
-    check(libreOutcome(answer), answer);
     const Outcome chat = openaiOutcome(answer);
-    check(chat, answer);
+    for (const Outcome &outcome : {libreOutcome(answer), chat}) {
+        // Only a 2xx answer can be a translation, and a failure always says why.
+        if (outcome.ok ? answer.status / 100 != 2 || outcome.status != 200
+                       : outcome.error.isEmpty() || outcome.status / 100 != 5)
+            __builtin_trap();
+    }
     // A translation is never empty, cut short, or the model's reasoning.
-    const bool cut = openaiCut(answer.body);
-    if (chat.ok && (chat.text.isEmpty() || chat.text != chat.text.trimmed() || cut ||
-                    chat.text.startsWith(u"<think>")))
+    const QJsonValue finish =
+        QJsonDocument::fromJson(answer.body).object().value(u"choices"_s)[0][u"finish_reason"_s];
+    if (chat.ok && (chat.text.isEmpty() || chat.text != chat.text.trimmed() ||
+                    finish == u"length"_s || chat.text.startsWith(u"<think>")))
         __builtin_trap();
     (void)upstreamError(answer);
 

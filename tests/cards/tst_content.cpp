@@ -278,8 +278,7 @@ void TestContent::sectionsOpenOnThisPayload_data()
     QTest::newRow("first render opened") << true;
 }
 
-// Closed sections are built when opened: what they show must still be the
-// payload of their own render, whatever happened to the render before.
+// Built when opened, a section still shows its own render's payload.
 void TestContent::sectionsOpenOnThisPayload()
 {
     QFETCH(bool, openFirst);
@@ -294,7 +293,6 @@ void TestContent::sectionsOpenOnThisPayload()
     first.reset();
 
     auto *toggle = root->findChild<QPushButton *>(u"session-toggle"_s);
-    QCOMPARE(toggle->text(), u"▸ 原始会话"_s);
     openSections();
     auto *box = root->findChild<QPlainTextEdit *>(u"session-conversation"_s);
     QVERIFY(box);

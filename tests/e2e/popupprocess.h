@@ -8,10 +8,8 @@
 #include <QTest>
 
 // Runs the real moxel-popup binary with its own configuration folder, feeding
-// standard input and collecting standard output and error.
-//
-// Standard error belongs to the one fatal message: when the test is done with
-// the process, anything on it other than `expectedErr` fails the test.
+// standard input and collecting standard output and error. Anything on standard
+// error but `expectedErr`, the one fatal message, fails the test.
 class PopupProcess
 {
 public:
@@ -25,15 +23,11 @@ public:
 
     ~PopupProcess()
     {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
+        process.kill();
+        process.waitForFinished(10000);
         err += process.readAllStandardError();
-        if (err != expectedErr && !QTest::currentTestFailed()) {
-            const QByteArray message = "unexpected standard error: " + err;
-            QTest::qFail(message.constData(), __FILE__, __LINE__);
-        }
+        if (err != expectedErr && !QTest::currentTestFailed())
+            QTest::qFail(("unexpected standard error: " + err).constData(), __FILE__, __LINE__);
     }
     Q_DISABLE_COPY_MOVE(PopupProcess)
 

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+inline QString xtool(const QString &display, const QString &program, const QStringList &args);
+
 // A private X server for the tests that need real window geometry, stacking
 // hints and focus. It listens on a local socket only. On request it also runs
 // a window manager and a terminal that stands in for the chat window.
@@ -53,63 +55,49 @@ public:
         return false;
     }
 
-    // Runs `program` (openbox) as the window manager, with a configuration
-    // folder of its own; returns once it has announced itself on the root window.
-    bool startWindowManager(const QString &program = QStringLiteral("openbox"))
+    // Runs openbox with a configuration folder of its own; returns once it has
+    // announced itself on the root window.
+    bool startWindowManager()
     {
         QProcessEnvironment env = environment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path());
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.path());
-        env.insert(QStringLiteral("HOME"), m_home.path());
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME"})
+            env.insert(QString::fromLatin1(name), m_home.path());
         m_wm.setProcessEnvironment(env);
-        m_wm.start(program, {});
-        if (!m_wm.waitForStarted())
-            return false;
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && m_wm.state() == QProcess::Running) {
-            if (rootProperty(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).contains(u'#'))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        m_wm.start(QStringLiteral("openbox"), {});
+        const auto announced = [this] {
+            return rootProperty(QStringLiteral("_NET_SUPPORTING_WM_CHECK")).contains(u'#');
+        };
+        return m_wm.waitForStarted() && QTest::qWaitFor(announced, 10000);
     }
 
     // Opens a terminal titled "chat" and gives it the keyboard, as the
     // salesperson's chat window has it when the popup appears. Returns its id.
     QString startChat()
     {
+        const auto words = [](const char *text) { return QString::fromLatin1(text).split(u' '); };
         m_chat.setProcessEnvironment(environment());
-        m_chat.start(QStringLiteral("xterm"),
-                     {QStringLiteral("-title"), QStringLiteral("chat"), QStringLiteral("-geometry"),
-                      QStringLiteral("80x24+0+0"), QStringLiteral("-e"), QStringLiteral("cat")});
+        m_chat.start(QStringLiteral("xterm"), words("-title chat -geometry 80x24+0+0 -e cat"));
         if (!m_chat.waitForStarted())
             return {};
-        const QString id =
-            run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
-                                            QStringLiteral("--onlyvisible"),
-                                            QStringLiteral("--name"), QStringLiteral("^chat$")})
-                .trimmed()
-                .section(u'\n', 0, 0);
-        if (id.isEmpty())
-            return {};
+        const QString id = xtool(m_display, QStringLiteral("xdotool"),
+                                 words("search --sync --onlyvisible --name ^chat$"))
+                               .trimmed()
+                               .section(u'\n', 0, 0);
         // windowactivate needs a window manager; a bare server only sets the focus.
-        const bool managed = m_wm.state() == QProcess::Running;
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            run(QStringLiteral("xdotool"),
-                {managed ? QStringLiteral("windowactivate") : QStringLiteral("windowfocus"), id});
-            if (run(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed() == id)
-                return id;
-            QTest::qWait(50);
-        }
-        return {};
+        const char *give = m_wm.state() == QProcess::Running ? "windowactivate" : "windowfocus";
+        const auto focused = [&] {
+            xtool(m_display, QStringLiteral("xdotool"), words(give) << id);
+            return xtool(m_display, QStringLiteral("xdotool"), words("getwindowfocus")).trimmed();
+        };
+        return !id.isEmpty() && QTest::qWaitFor([&] { return focused() == id; }, 10000) ? id
+                                                                                        : QString();
     }
 
     QString display() const { return m_display; }
 
     QString rootProperty(const QString &name) const
     {
-        return run(QStringLiteral("xprop"), {QStringLiteral("-root"), name});
+        return xtool(m_display, QStringLiteral("xprop"), {QStringLiteral("-root"), name});
     }
 
 private:
@@ -119,15 +107,6 @@ private:
         env.insert(QStringLiteral("DISPLAY"), m_display);
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         return env;
-    }
-
-    QString run(const QString &program, const QStringList &args) const
-    {
-        QProcess p;
-        p.setProcessEnvironment(environment());
-        p.start(program, args);
-        p.waitForFinished(10000);
-        return QString::fromUtf8(p.readAllStandardOutput());
     }
 
     QProcess m_process;

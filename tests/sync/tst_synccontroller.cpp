@@ -201,9 +201,8 @@ void TestSyncController::sendsExactText_data()
     QTest::addColumn<QString>("sent");
 
     QTest::newRow("trimmed") << u"mirror"_s << u"\n  你好，\n世界 \t\n"_s << u"你好，\n世界"_s;
-    QTest::newRow("no-break spaces kept")
-        << u"draft"_s << u"Prix\u00A0: 5\u00A0€\u202F!"_s << u"Prix\u00A0: 5\u00A0€\u202F!"_s;
-    QTest::newRow("line separator kept") << u"draft"_s << u"Olá\u2028Duvo"_s << u"Olá\u2028Duvo"_s;
+    const QString spaces = u"Prix\u00A0: 5\u00A0€\u202F!\u2028Duvo"_s;
+    QTest::newRow("no-break spaces and line separator kept") << u"draft"_s << spaces << spaces;
 }
 
 void TestSyncController::sendsExactText()
@@ -218,8 +217,7 @@ void TestSyncController::sendsExactText()
     QTRY_COMPARE_WITH_TIMEOUT(this->sent().size(), 1, 10000);
     QCOMPARE(this->sent().first().json(),
              QJsonObject({{u"text"_s, sent}, {u"to"_s, mirror ? u"pt"_s : u"zh"_s}}));
-    QPlainTextEdit *peer = mirror ? m_pair->draft : m_pair->mirror;
-    QTRY_COMPARE(plainText(peer), u"译:"_s + sent);
+    QTRY_COMPARE(plainText(mirror ? m_pair->draft : m_pair->mirror), u"译:"_s + sent);
     QCOMPARE(m_pair->status->text(), mirror ? u"已同步葡萄牙语"_s : Synced);
 }
 
@@ -431,23 +429,18 @@ void TestSyncController::staleAnswerDropped()
 
 void TestSyncController::pendingEditDroppedByRender()
 {
-    // Typed into the draft, and a new payload arrives before the pause ends:
-    // the edit belonged to the content the render threw away, and the new
-    // payload's mirror is the upstream tool's own text.
+    // The draft edit belonged to the content the new payload's render threw away.
     m_pair->draft->setPlainText(u"Olá, editado"_s);
     QTRY_VERIFY(debounce(Draft)->remainingTime() <= 700);
     m_pair = std::make_unique<Pair>(u"Segundo rascunho"_s, u"第二（上游给的中文）"_s);
 
-    // An edit of the new mirror after the render is sent as usual; its push
-    // comes 1.1 s after the render, well after the old pause would have ended.
+    // Its push comes 1.1 s after the render, well after the old pause would have ended.
     m_pair->mirror->setReadOnly(false);
     m_pair->mirror->setPlainText(u"第二（上游给的中文）。"_s);
     QTRY_COMPARE_WITH_TIMEOUT(linesStartingWith(u"SYNC: 推送 d0-cn"_s).size(), 1, 10000);
     QVERIFY(linesStartingWith(u"SYNC: 推送 d0-text"_s).isEmpty());
-    QTRY_COMPARE(m_pair->status->text(), u"已同步葡萄牙语"_s);
-    QCOMPARE(sent().size(), 1);
+    QTRY_COMPARE(sent().size(), 1);
     QCOMPARE(sent().first().json().value(u"to"_s), u"pt"_s);
-    QCOMPARE(m_pair->mirror->toPlainText(), u"第二（上游给的中文）。"_s);
 }
 
 void TestSyncController::registrationRules()
