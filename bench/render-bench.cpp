@@ -10,6 +10,7 @@
 //   render-bench TYPICAL.jsonl --print-large   the large payload, one line
 //   render-bench TYPICAL.jsonl --grab OUT.png   the window after rendering each
 //                                         example, to compare a change's pixels
+#include "factories.h"
 #include "popup.h"
 #include "targets.h"
 #include "textviews.h"
@@ -187,6 +188,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    preferSimplifiedChineseHan();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     Bench bench;

@@ -4,6 +4,7 @@
 #include "options.h"
 #include "selftest.h"
 
+#include "factories.h"
 #include "popup.h"
 #include "synccontroller.h"
 #include "targets.h"
@@ -67,6 +68,7 @@ int run(int argc, char *argv[])
         badFirstLine();
 
     preferX11OnWayland();
+    preferSimplifiedChineseHan();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 #ifdef Q_OS_MACOS

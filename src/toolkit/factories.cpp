@@ -10,6 +10,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include <fontconfig/fontconfig.h>
+
 #include <cmath>
 
 namespace moxel {
@@ -55,6 +57,26 @@ private:
 };
 
 } // namespace
+
+void preferSimplifiedChineseHan()
+{
+    // Qt asks fontconfig for Han fallbacks in the desktop's language, where
+    // every CJK face ties outside Chinese locales and the Japanese one sorts
+    // first. A weakly bound family ranks below the language of a request, so
+    // kana and Hangul, asked for as ja and ko, still get their own faces.
+    static const char rule[] = R"(<?xml version="1.0"?>
+<fontconfig>
+  <match target="pattern">
+    <edit name="family" mode="append" binding="weak">
+      <string>Noto Sans CJK SC</string>
+      <string>Source Han Sans SC</string>
+      <string>Noto Sans SC</string>
+    </edit>
+  </match>
+</fontconfig>)";
+    FcConfigParseAndLoadFromMemory(FcConfigGetCurrent(), reinterpret_cast<const FcChar8 *>(rule),
+                                   FcFalse);
+}
 
 QFont font(double size, bool bold, bool mono)
 {
