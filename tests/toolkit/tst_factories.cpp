@@ -125,24 +125,32 @@ private Q_SLOTS:
         QCOMPARE(other, chinese);
     }
 
-    // Han takes the Simplified Chinese face; kana and Hangul keep their own.
+    // Han takes the Simplified Chinese face; kana, Hangul and Bopomofo keep
+    // the faces fontconfig gives them.
     void faceOfEachScript_data()
     {
         QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("mono");
         QTest::addColumn<QString>("face");
-        QTest::newRow("Han") << u"这户骨直"_s << u"Noto Sans CJK SC"_s;
-        QTest::newRow("Han in Japanese") << u"日本語"_s << u"Noto Sans CJK SC"_s;
-        QTest::newRow("kana") << u"ありがとう"_s << u"Noto Sans CJK JP"_s;
-        QTest::newRow("Hangul") << u"안녕하세요"_s << u"Noto Sans CJK KR"_s;
+        QTest::newRow("Han") << u"这户骨直"_s << false << u"Noto Sans CJK SC"_s;
+        QTest::newRow("Han in Japanese") << u"日本語"_s << false << u"Noto Sans CJK SC"_s;
+        QTest::newRow("kana") << u"ありがとう"_s << false << u"Noto Sans CJK JP"_s;
+        QTest::newRow("Hangul") << u"안녕하세요"_s << false << u"Noto Sans CJK KR"_s;
+        QTest::newRow("Bopomofo") << u"ㄅㄆㄇ"_s << false << u"Noto Sans CJK TC"_s;
+        QTest::newRow("Han, monospaced") << u"这户骨直"_s << true << u"Noto Sans CJK SC"_s;
+        QTest::newRow("kana, monospaced") << u"ありがとう"_s << true << u"Noto Sans Mono CJK JP"_s;
+        QTest::newRow("Hangul, monospaced")
+            << u"안녕하세요"_s << true << u"Noto Sans Mono CJK KR"_s;
     }
 
     void faceOfEachScript()
     {
         QFETCH(QString, text);
+        QFETCH(bool, mono);
         QFETCH(QString, face);
         if (!QFontDatabase::families().contains(face))
             QSKIP("the Noto CJK faces are not installed");
-        QTextLayout layout(text, font(12.5));
+        QTextLayout layout(text, font(12.5, false, mono));
         layout.beginLayout();
         layout.createLine();
         layout.endLayout();
