@@ -10,7 +10,9 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#ifdef MOXEL_FONTCONFIG
 #include <fontconfig/fontconfig.h>
+#endif
 
 #include <cmath>
 
@@ -34,6 +36,7 @@ double pointsToQtPoints(double size)
 
 const QColor ShadowColor{38, 50, 110};
 
+#ifdef MOXEL_FONTCONFIG
 // The family fontconfig gives a generic name such as sans-serif.
 QString matchedFamily(FcConfig *config, const char *generic)
 {
@@ -53,6 +56,7 @@ QString matchedFamily(FcConfig *config, const char *generic)
     FcPatternDestroy(pattern);
     return family;
 }
+#endif
 
 class Swatch final : public QWidget
 {
@@ -82,6 +86,7 @@ private:
 
 void preferSimplifiedChineseHan()
 {
+#ifdef MOXEL_FONTCONFIG
     FcConfig *config = FcConfigGetCurrent();
     const QString faces = u"<string>Noto Sans CJK SC</string><string>Source Han Sans SC</string>"
                           u"<string>Noto Sans SC</string>"_s;
@@ -112,6 +117,7 @@ void preferSimplifiedChineseHan()
     rule += u"</fontconfig>"_s;
     FcConfigParseAndLoadFromMemory(
         config, reinterpret_cast<const FcChar8 *>(rule.toUtf8().constData()), FcFalse);
+#endif
 }
 
 QFont font(double size, bool bold, bool mono)
