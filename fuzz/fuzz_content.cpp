@@ -36,6 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     content->resize(380, 800);
     content->layout()->activate();
     (void)content->grab();
+    // Closed sections are built only when opened: open them to reach that code.
+    for (qsizetype i = 0; i < toggleTargets.size(); ++i)
+        if (ToggleTarget *target = toggleTargets.at(i))
+            target->toggle();
+    content->layout()->activate();
+    (void)content->grab();
     // What the next render does, so nothing of this one outlives the input.
     copyTargets.clear();
     TEXT_VIEWS.clear();

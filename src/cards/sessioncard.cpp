@@ -24,16 +24,19 @@ QWidget *sessionCard(const QJsonObject &session, const QString &conversation)
     stretch(column, summary, 0);
 
     if (!conversation.isEmpty()) {
-        QPlainTextEdit *box = textBox(conversation, 190, false, false, QString(), false);
-        box->setObjectName(u"session-conversation"_s);
-        box->setAccessibleName(u"原始会话"_s);
-        box->hide();
+        auto *section = new LazySection([conversation] {
+            QPlainTextEdit *box = textBox(conversation, 190, false, false, QString(), false);
+            box->setObjectName(u"session-conversation"_s);
+            box->setAccessibleName(u"原始会话"_s);
+            return box;
+        });
+        section->hide();
 
-        QPushButton *button = sectionToggle(u"原始会话"_s, box);
+        QPushButton *button = sectionToggle(u"原始会话"_s, section);
         button->setObjectName(u"session-toggle"_s);
 
         column->append(button);
-        stretch(column, box, 0);
+        stretch(column, section, 0);
     }
 
     QWidget *result = card(u"会话"_s, column);

@@ -36,12 +36,15 @@ QWidget *thinkingCard(const QJsonObject &payload, const QString &analysis)
     summary->setObjectName(u"thinking-summary"_s);
     stretch(column, summary, 0);
 
-    Stack *details = vstack(6);
+    auto *details = new LazySection([payload, analysis] {
+        Stack *body = vstack(6);
+        TextLabel *full = wrapLabel(analysis, 10);
+        full->setObjectName(u"thinking-full"_s);
+        stretch(body, full, 0);
+        body->append(thinkingNodes(payload));
+        return body;
+    });
     details->setObjectName(u"thinking-details"_s);
-    TextLabel *full = wrapLabel(analysis, 10);
-    full->setObjectName(u"thinking-full"_s);
-    stretch(details, full, 0);
-    details->append(thinkingNodes(payload));
     details->hide();
 
     QPushButton *button = sectionToggle(u"思考节点"_s, details, summary);

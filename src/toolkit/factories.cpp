@@ -15,6 +15,7 @@
 #endif
 
 #include <cmath>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -251,6 +252,25 @@ QWidget *card(const QString &title, QWidget *content)
         box->addWidget(cardTitle(title));
     box->addWidget(content);
     return outer;
+}
+
+LazySection::LazySection(std::function<QWidget *()> build, QWidget *parent)
+    : QWidget(parent), m_build(std::move(build))
+{
+    auto *box = new QVBoxLayout(this);
+    box->setSpacing(0);
+    box->setContentsMargins(0, 0, 0, 0);
+}
+
+void LazySection::setVisible(bool visible)
+{
+    if (visible && m_build) {
+        // Built before it shows, so that it is laid out with this show.
+        const auto build = std::exchange(m_build, nullptr);
+        m_content = build();
+        layout()->addWidget(m_content);
+    }
+    QWidget::setVisible(visible);
 }
 
 void Button::setTint(const QColor &tint)

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <functional>
+
 class QBoxLayout;
 
 namespace moxel {
@@ -80,6 +82,24 @@ protected:
 };
 
 QWidget *card(const QString &title, QWidget *content);
+
+// The body of a collapsible section, built the first time it is shown. Most
+// sections are never opened, and an unopened one should cost neither the
+// layout of its text nor the font engines of its sizes. Hide it before it is
+// first shown; `content()` is null until then.
+class LazySection final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit LazySection(std::function<QWidget *()> build, QWidget *parent = nullptr);
+
+    QWidget *content() const { return m_content; }
+    void setVisible(bool visible) override;
+
+private:
+    std::function<QWidget *()> m_build;
+    QWidget *m_content = nullptr;
+};
 
 // A push button whose title is drawn in its own colour. The tint is not put
 // in the palette: a palette of its own gives every button a new key in the

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 #include <cmath>
@@ -64,6 +65,36 @@ QString displayText(const QString &text)
     if (text.size() > TextLabel::DisplayCap)
         out.append(Ellipsis);
     return out;
+}
+
+// The start of the user-perceived character at `pos`, found from a window
+// around it rather than from the whole text.
+qsizetype graphemeStart(const QString &text, qsizetype pos)
+{
+    const qsizetype from = qMax<qsizetype>(0, pos - 64);
+    QTextBoundaryFinder finder(
+        QTextBoundaryFinder::Grapheme,
+        QStringView(text).mid(from, qMin<qsizetype>(text.size(), pos + 64) - from));
+    finder.setPosition(pos - from);
+    if (finder.isAtBoundary())
+        return pos;
+    return from + qMax<qsizetype>(0, finder.toPreviousBoundary());
+}
+
+// What QFontMetricsF::elidedText returns for the whole text, from shaping a
+// prefix of about `guess` units: once the cut falls well inside a prefix, the
+// characters after it cannot move it. U+009C is an ordinary character here,
+// not Qt's separator of text variants.
+QString elideRight(const QFontMetricsF &fm, const QString &text, int width, qsizetype guess)
+{
+    constexpr qsizetype Margin = 32;
+    for (qsizetype n = qMax(guess, 2 * Margin); n < text.size(); n *= 2) {
+        const QString head = text.left(graphemeStart(text, n));
+        QString shown = fm.elidedText(head, Qt::ElideRight, width, Qt::TextLongestVariant);
+        if (shown.size() + Margin <= head.size())
+            return shown;
+    }
+    return fm.elidedText(text, Qt::ElideRight, width, Qt::TextLongestVariant);
 }
 
 } // namespace
@@ -159,15 +190,15 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
     laid->width = width;
     const QFontMetricsF fm(font());
     if (m_mode == Mode::OneLine) {
-        QString flat = m_display;
-        flat.replace(LineSeparator, u' ');
         // Eliding shapes the whole string; a line can never show more than a
         // few characters per pixel, so the rest need not be shaped.
         const qsizetype keep = qsizetype(width) * 2 + 64;
-        const bool cut = flat.size() > keep;
+        const bool cut = m_display.size() > keep;
+        QString flat = cut ? m_display.left(keep) : m_display;
+        flat.replace(LineSeparator, u' ');
         if (cut)
-            flat = flat.left(keep) + Ellipsis;
-        QString shown = fm.elidedText(flat, Qt::ElideRight, width);
+            flat.append(Ellipsis);
+        QString shown = elideRight(fm, flat, width, width / 2 + 32);
         laid->layout.setText(shown);
         laid->layout.setFont(font());
         QTextOption option;
@@ -186,7 +217,13 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
         return *m_laid;
     }
 
-    laid->layout.setText(m_display);
+    // With a line limit only what those lines can hold is shaped: a line never
+    // shows more than a few characters per pixel, and a long analysis would
+    // otherwise be shaped whole at every width only to be cut after three lines.
+    const qsizetype perLine = qsizetype(width) * 2 + 64;
+    const bool capped = m_maxLines > 0 && m_display.size() > m_maxLines * perLine;
+    laid->layout.setText(capped ? m_display.left(graphemeStart(m_display, m_maxLines * perLine))
+                                : m_display);
     laid->layout.setFont(font());
     QTextOption option;
     option.setWrapMode(m_breakAnywhere ? QTextOption::WrapAnywhere
@@ -202,6 +239,9 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
         if (!line.isValid())
             break;
         if (m_maxLines > 0 && count == m_maxLines) {
+            // Laid out to its own width, or ending the layout would lay out
+            // all the rest of the text as one line.
+            line.setLineWidth(width);
             more = true;
             break;
         }
@@ -212,12 +252,13 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
     }
     laid->layout.endLayout();
     laid->lines = count;
-    if (more && count > 0) {
+    if ((more || capped) && count > 0) {
         // The last visible line shows what is left, cut with an ellipsis.
         const QTextLine last = laid->layout.lineAt(count - 1);
-        QString rest = m_display.mid(last.textStart(), qsizetype(width) * 2 + 64);
+        QString rest = m_display.mid(last.textStart(), perLine);
         rest.replace(LineSeparator, u' ');
-        laid->elided = fm.elidedText(rest + Ellipsis, Qt::ElideRight, width);
+        rest.append(Ellipsis);
+        laid->elided = elideRight(fm, rest, width, last.textLength() + 64);
         laid->elidedY = last.y();
         laid->lines = count - 1;
     }
@@ -260,8 +301,11 @@ QSize TextLabel::sizeHint() const
     // The natural width of the longest line, bounded: the surrounding layout
     // gives the label its real width and the label wraps inside it.
     int natural = 0;
-    const auto lines = QStringView(m_display).left(4096).split(LineSeparator);
-    for (const QStringView line : lines)
+    auto lines = QStringView(m_display).left(4096).split(LineSeparator);
+    // Lines past a line limit are never shown, unwrapped or not.
+    if (m_mode == Mode::Wrap && m_maxLines > 0 && lines.size() > m_maxLines)
+        lines.resize(m_maxLines);
+    for (const QStringView line : std::as_const(lines))
         natural = qMax(natural, int(std::ceil(fm.horizontalAdvance(line.toString()))));
     natural = qMin(natural + 1, 2000);
     if (m_mode == Mode::OneLine)

@@ -8,6 +8,10 @@
 #include <QTest>
 #include <QWidget>
 
+#include "targets.h"
+
+#include <QPushButton>
+
 #include <memory>
 
 namespace cardtest {
@@ -38,6 +42,14 @@ inline std::unique_ptr<QWidget> shown(QWidget *card, int width = 352)
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("window not exposed");
     return window;
+}
+
+// Opens every collapsible section of the current render, as a user would.
+inline void openSections()
+{
+    for (qsizetype i = 0; i < moxel::toggleTargets.size(); ++i)
+        if (moxel::ToggleTarget *target = moxel::toggleTargets.at(i); target && target->btn)
+            target->btn->click();
 }
 
 } // namespace cardtest

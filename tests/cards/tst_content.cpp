@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 
 #include <QTest>
 
@@ -81,6 +83,8 @@ private Q_SLOTS:
     void replyGetsLanguageNameAsSent();
     void geometry();
     void hugePayloadStillLaysOut();
+    void sectionsOpenOnThisPayload_data();
+    void sectionsOpenOnThisPayload();
 };
 
 void TestContent::cleanup()
@@ -124,6 +128,7 @@ void TestContent::cardsAndOrder()
     QFETCH(QStringList, names);
     const auto root = render(parse(payload));
     QCOMPARE(cardNames(root.get()), names);
+    openSections();
     // Whatever the reply card does, the analysis cards never show markup.
     for (QWidget *card : cards(root.get())) {
         if (card->objectName() != u"reply-card"_s)
@@ -182,6 +187,7 @@ void TestContent::analysisFirstLine()
     QCOMPARE(cardNames(root.get()).contains(u"thinking-card"_s), !shown.isEmpty());
     if (!shown.isEmpty()) {
         QCOMPARE(labelText(root.get(), u"thinking-summary"_s), shown);
+        openSections();
         QCOMPARE(labelText(root.get(), u"thinking-full"_s), shown);
     }
 }
@@ -263,6 +269,40 @@ void TestContent::hugePayloadStillLaysOut()
     auto *intent = root->findChild<moxel::TextLabel *>(u"header-intent"_s);
     QTRY_VERIFY(intent->width() > 0);
     QVERIFY(intent->mapTo(root.get(), QPoint(intent->width(), 0)).x() <= 400);
+}
+
+void TestContent::sectionsOpenOnThisPayload_data()
+{
+    QTest::addColumn<bool>("openFirst");
+    QTest::newRow("first render left closed") << false;
+    QTest::newRow("first render opened") << true;
+}
+
+// Closed sections are built when opened: what they show must still be the
+// payload of their own render, whatever happened to the render before.
+void TestContent::sectionsOpenOnThisPayload()
+{
+    QFETCH(bool, openFirst);
+    const auto payload = [](const QString &tag) {
+        return QJsonObject{{u"conversation"_s, tag + u" 会话"_s},
+                           {u"analysis"_s, tag + u" 分析"_s}};
+    };
+    std::unique_ptr<moxel::Stack> first = render(payload(u"A"_s));
+    if (openFirst)
+        openSections();
+    const auto root = render(payload(u"B"_s));
+    first.reset();
+
+    auto *toggle = root->findChild<QPushButton *>(u"session-toggle"_s);
+    QCOMPARE(toggle->text(), u"▸ 原始会话"_s);
+    openSections();
+    auto *box = root->findChild<QPlainTextEdit *>(u"session-conversation"_s);
+    QVERIFY(box);
+    QTRY_VERIFY(box->isVisible());
+    QCOMPARE(box->toPlainText(), u"B 会话"_s);
+    QCOMPARE(labelText(root.get(), u"thinking-full"_s), u"B 分析"_s);
+    // Built below its toggle, not at the end of the card.
+    QVERIFY(box->mapTo(root.get(), QPoint()).y() > toggle->mapTo(root.get(), QPoint()).y());
 }
 
 QTEST_MAIN(TestContent)

@@ -69,6 +69,7 @@ void TestSessionCard::showsLine()
     // No conversation, no box and no toggle.
     auto *toggle = card->findChild<QPushButton *>(u"session-toggle"_s);
     QCOMPARE(toggle != nullptr, !conversation.isEmpty());
+    openSections();
     QCOMPARE(card->findChild<QPlainTextEdit *>() != nullptr, !conversation.isEmpty());
     QCOMPARE(moxel::toggleTargets.size(), conversation.isEmpty() ? 0 : 1);
 }
@@ -78,17 +79,16 @@ void TestSessionCard::toggleOpensAndClosesConversation()
     const QString conversation = u"客户: hi\n我: 您好"_s;
     const auto card = shown(moxel::sessionCard(parse(R"({"轮次": 2})"), conversation));
     auto *toggle = card->findChild<QPushButton *>(u"session-toggle"_s);
-    auto *box = card->findChild<QPlainTextEdit *>();
     auto *summary = card->findChild<moxel::TextLabel *>(u"session-line"_s);
-    QVERIFY(toggle && box && summary);
-
-    QCOMPARE(box->toPlainText(), conversation);
-    QVERIFY(box->isReadOnly());
-    QCOMPARE(box->accessibleName(), u"原始会话"_s);
-    QVERIFY(box->isHidden());
+    QVERIFY(toggle && summary);
     QCOMPARE(toggle->text(), u"▸ 原始会话"_s);
 
     QTest::mouseClick(toggle, Qt::LeftButton);
+    auto *box = card->findChild<QPlainTextEdit *>();
+    QVERIFY(box);
+    QCOMPARE(box->toPlainText(), conversation);
+    QVERIFY(box->isReadOnly());
+    QCOMPARE(box->accessibleName(), u"原始会话"_s);
     QVERIFY(box->isVisible());
     QCOMPARE(toggle->text(), u"▾ 原始会话"_s);
     QVERIFY(summary->isVisible());
@@ -97,9 +97,14 @@ void TestSessionCard::toggleOpensAndClosesConversation()
     QCOMPARE(box->mapTo(card.get(), QPoint()).x(), summary->mapTo(card.get(), QPoint()).x());
 
     QTest::mouseClick(toggle, Qt::LeftButton);
-    QVERIFY(box->isHidden());
+    QVERIFY(!box->isVisible());
     QCOMPARE(toggle->text(), u"▸ 原始会话"_s);
     QVERIFY(summary->isVisible());
+
+    // Opened again: the same box, not a second one.
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    QCOMPARE(card->findChildren<QPlainTextEdit *>(), QList<QPlainTextEdit *>{box});
+    QVERIFY(box->isVisible());
 }
 
 void TestSessionCard::payloadTextIsNeverMarkup()
@@ -107,6 +112,7 @@ void TestSessionCard::payloadTextIsNeverMarkup()
     const QString country = u"<b>DE</b> &amp; <img src=x>"_s;
     QJsonObject session{{u"提到国家"_s, QJsonArray{country}}};
     const auto card = shown(moxel::sessionCard(session, u"<a href='x'>y</a>"_s));
+    openSections();
     QVERIFY(card->findChildren<QLabel *>().isEmpty());
     QCOMPARE(card->findChild<moxel::TextLabel *>(u"session-line"_s)->text(), country);
     QCOMPARE(card->findChild<QPlainTextEdit *>()->toPlainText(), u"<a href='x'>y</a>"_s);

@@ -114,6 +114,13 @@ try:
     buttons = names(app, "push button")
     check(len(buttons) >= 5, f"buttons found ({len(buttons)})")
     check(all(buttons), "every button has a name: " + ", ".join(buttons))
+    # The raw conversation and the thinking details exist once opened.
+    for toggle in ("▸ 原始会话", "▸ 思考节点"):
+        found = named(app, "push button", toggle)
+        check(len(found) == 1, f"section toggle {toggle}")
+        if found:
+            press(found[0])
+    wait_for(lambda: named(app, "push button", "▾ 思考节点") and named(app, "text", "原始会话"))
     for name in ("回复草稿", "中文翻译", "原始会话"):
         check(len(named(app, "text", name)) == 1, f"text box named {name}")
     draft = named(app, "text", "回复草稿")[0].queryText()

@@ -1,13 +1,49 @@
 #include "factories.h"
 #include "textlabel.h"
+#include "textrules.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QTest>
+#include <QTextLayout>
 
 using namespace moxel;
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The lines a label with `maxLines` (0: one line) draws for `text`, from laying
+// out and eliding all of it, as a label that shapes only what it shows must.
+QStringList wholeTextLines(QString text, const QFont &font, int width, int maxLines)
+{
+    const auto elided = [&](const QString &rest) {
+        QString flat = rest;
+        flat.replace(u'\n', u' ').replace(QChar(0x2028), u' ');
+        return QFontMetricsF(font).elidedText(flat, Qt::ElideRight, width, Qt::TextLongestVariant);
+    };
+    if (maxLines == 0)
+        return {elided(text)};
+    QTextLayout layout(text.replace(u'\n', QChar(0x2028)), font);
+    QTextOption option(Qt::AlignLeft);
+    option.setWrapMode(hasLongUnbrokenRun(text) ? QTextOption::WrapAnywhere
+                                                : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList lines;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (lines.size() == maxLines) {
+            lines.last() = elided(text.mid(layout.lineAt(maxLines - 1).textStart()) + u'…');
+            break;
+        }
+        lines.append(text.mid(line.textStart(), line.textLength()).remove(QChar(0x2028)));
+    }
+    layout.endLayout();
+    return lines;
+}
+
+} // namespace
 
 class TestTextLabel : public QObject
 {
@@ -142,6 +178,44 @@ private Q_SLOTS:
         QVERIFY(label.heightForWidth(200) <= 3 * QFontMetrics(label.font()).lineSpacing() + 3);
     }
 
+    // A label shapes only the part of a long text it can show, yet cuts it
+    // exactly where eliding the whole text would.
+    void longTextIsCutAsIfShapedWhole_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("maxLines");
+        const QString analysis =
+            u"客户询问 5000 支口红的批发价格和到巴西的运费，已等待 90 分钟。命中批发询价规则。"_s;
+        const QList<std::pair<const char *, QString>> texts{
+            {"long analysis", analysis.repeated(40)},
+            {"paragraphs", (analysis + u'\n').repeated(30)},
+            {"unbroken word", QString(6000, u'x')},
+            {"emoji with modifiers", u"👍🏽👨‍👩‍👧"_s.repeated(800)},
+            {"combining marks", u"e\u0301"_s.repeated(3000)},
+            {"right to left", u"مرحبا بالعالم 123 "_s.repeated(200)},
+            {"U+009C is a character", u"abc\u009c"_s + u"order SO-20241208-017 "_s.repeated(200)}};
+        for (const auto &[name, text] : texts) {
+            QTest::addRow("%s, one line", name) << text << 0;
+            QTest::addRow("%s, three lines", name) << text << 3;
+        }
+    }
+    void longTextIsCutAsIfShapedWhole()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, maxLines);
+        TextLabel label(text, maxLines == 0 ? TextLabel::Mode::OneLine : TextLabel::Mode::Wrap);
+        label.setFont(font(10.5));
+        label.setMaxLines(maxLines);
+        for (const int width : {37, 150, 352, 1200}) {
+            label.resize(width, label.heightForWidth(width));
+            const QStringList lines = label.visibleLines();
+            QCOMPARE(lines, wholeTextLines(text, label.font(), width, maxLines));
+            QVERIFY(label.isElided());
+            QVERIFY(lines.last().endsWith(QChar(0x2026)));
+        }
+        QCOMPARE(label.text(), text);
+    }
+
     void oneLineElides()
     {
         TextLabel label(u"3 轮 · 已等 1.5 小时 · 500 / 1000 pcs · Brazil · SO-2024"_s,
@@ -190,12 +264,22 @@ private Q_SLOTS:
         QVERIFY(label.isElided());
     }
 
+    void accessibilityReadsTheWholeText_data()
+    {
+        QTest::addColumn<int>("maxLines");
+        QTest::newRow("one line") << 0;
+        QTest::newRow("three lines") << 3;
+    }
     void accessibilityReadsTheWholeText()
     {
-        const QString text = QString(u"full text "_s).repeated(50);
-        TextLabel label(text, TextLabel::Mode::OneLine);
-        label.resize(100, 20);
+        QFETCH(int, maxLines);
+        const QString text = QString(u"full text "_s).repeated(5000);
+        TextLabel label(text, maxLines == 0 ? TextLabel::Mode::OneLine : TextLabel::Mode::Wrap);
+        label.setMaxLines(maxLines);
+        label.resize(100, 60);
         label.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&label));
+        QVERIFY(label.isElided());
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&label);
         QVERIFY(iface);
         QCOMPARE(iface->role(), QAccessible::StaticText);
