@@ -68,9 +68,11 @@ int run(int argc, char *argv[])
         badFirstLine();
 
     preferX11OnWayland();
-    preferSimplifiedChineseHan();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // After connecting to the display, by when the early start of fontconfig
+    // has most likely finished, and before any text is laid out.
+    preferSimplifiedChineseHan();
 #ifdef Q_OS_MACOS
     makeAccessoryApplication();
 #endif
