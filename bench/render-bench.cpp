@@ -2,14 +2,22 @@
 // picks (QT_QPA_PLATFORM), and prints what each render costs. One render is
 // what a new payload on standard input costs the program: the content built
 // and swapped in, the old one deleted, layouts settled and the window painted.
+// The "painted" rows queue payloads to the running event loop as the input
+// reader does and wait until the window has been painted and the loop is
+// idle again, with payloads spaced apart or arriving in a burst.
 //
 //   render-bench TYPICAL.jsonl            every measurement, as key=value lines
 //   render-bench TYPICAL.jsonl --one      warm up, then exactly one steady
 //                                         render inside steadyRender(), for
-//                                         callgrind --toggle-collect
+//                                         callgrind --toggle-collect; not painted
+//   render-bench TYPICAL.jsonl --count spaced|burst|tenfold
+//                                         warm up, then collect instructions
+//                                         (callgrind --collect-atstart=no) over
+//                                         the painted renders it prints
 //   render-bench TYPICAL.jsonl --print-large   the large payload, one line
 //   render-bench TYPICAL.jsonl --grab OUT.png   the window after rendering each
 //                                         example, to compare a change's pixels
+#include "factories.h"
 #include "popup.h"
 #include "targets.h"
 #include "textviews.h"
@@ -19,11 +27,15 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QTimer>
+
+#include <valgrind/callgrind.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -75,6 +87,16 @@ QJsonObject largePayload(QJsonObject p)
     p[u"cn"] = repeated(str("cn"), 8, QString());
     p[u"warnings"] = repeated(p.value(u"warnings").toArray(), 6);
     p[u"matched"] = repeated(p.value(u"matched").toArray(), 6);
+    return p;
+}
+
+// The demo's analysis ten times over, in one paragraph: what a long
+// conversation's analysis costs the thinking card's summary.
+QJsonObject tenfoldAnalysis(QJsonObject p)
+{
+    const QString analysis = p.value(u"analysis").toString();
+    const qsizetype body = analysis.indexOf(u'\n') + 1;
+    p[u"analysis"] = analysis.left(body) + analysis.mid(body).repeated(10);
     return p;
 }
 
@@ -151,6 +173,126 @@ private:
     Popup m_popup;
 };
 
+// Renders payloads through the running event loop. A render is over once the
+// window has been painted after it and every event posted until then,
+// deferred deletes and child shows included, has been delivered.
+class LoopRenders final : public QObject
+{
+public:
+    explicit LoopRenders(Popup &popup) : m_popup(popup)
+    {
+        m_guard.setSingleShot(true);
+        m_guard.setInterval(10000);
+        connect(&m_guard, &QTimer::timeout, &m_loop, [this] { m_loop.exit(1); });
+        qApp->installEventFilter(this);
+    }
+    ~LoopRenders() override { qApp->removeEventFilter(this); }
+
+    // Queues `count` copies of the payload at once and returns the
+    // milliseconds until the last of them is painted and settled.
+    double run(const QJsonObject &payload, int count)
+    {
+        m_left = count;
+        m_painted = false;
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < count; ++i) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [this, payload] {
+                    m_popup.render(payload);
+                    --m_left;
+                    m_painted = false;
+                },
+                Qt::QueuedConnection);
+        }
+        m_guard.start();
+        const int status = m_loop.exec();
+        m_guard.stop();
+        if (status != 0) {
+            std::fputs("render-bench: a render was never painted\n", stderr);
+            std::exit(1);
+        }
+        return double(t.nsecsElapsed()) / 1e6;
+    }
+
+    // The loop running and idle for `ms`, as between payloads.
+    void idle(int ms)
+    {
+        QEventLoop wait;
+        QTimer::singleShot(ms, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && m_left == 0 && !m_painted &&
+            watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->window() == m_popup.window()) {
+            m_painted = true;
+            // Delivered after every event of normal priority posted before it
+            // or while it waits.
+            QCoreApplication::postEvent(this, new QEvent(QEvent::User), Qt::LowEventPriority);
+        }
+        return false;
+    }
+
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        m_loop.quit();
+        return true;
+    }
+
+private:
+    Popup &m_popup;
+    QEventLoop m_loop;
+    QTimer m_guard;
+    int m_left = 0;
+    bool m_painted = false;
+};
+
+constexpr int SpacingMs = 50;
+
+std::vector<double> spacedRenders(LoopRenders &loop, const QJsonObject &payload, int count)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        loop.idle(SpacingMs);
+        ms.push_back(loop.run(payload, 1));
+    }
+    return ms;
+}
+
+// Instructions of painted renders under callgrind: collection is switched on
+// only while renders are under way.
+int countRenders(Popup &popup, const QJsonObject &typical, const QString &kind)
+{
+    LoopRenders loop(popup);
+    const QJsonObject payload = kind == u"tenfold" ? tenfoldAnalysis(typical) : typical;
+    loop.run(payload, 1);
+    loop.idle(300); // the fade-in
+    spacedRenders(loop, payload, 10);
+    constexpr int Count = 10;
+    if (kind == u"burst") {
+        loop.idle(SpacingMs);
+        CALLGRIND_TOGGLE_COLLECT;
+        loop.run(payload, Count);
+        CALLGRIND_TOGGLE_COLLECT;
+    } else {
+        for (int i = 0; i < Count; ++i) {
+            loop.idle(SpacingMs);
+            CALLGRIND_TOGGLE_COLLECT;
+            loop.run(payload, 1);
+            CALLGRIND_TOGGLE_COLLECT;
+        }
+    }
+    std::printf("renders=%d\n", Count);
+    return 0;
+}
+
 [[gnu::noinline]] void steadyRender(Bench &bench, const QJsonObject &payload)
 {
     bench.render(payload);
@@ -187,6 +329,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    preferSimplifiedChineseHan();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     Bench bench;
@@ -218,6 +361,9 @@ int main(int argc, char *argv[])
         painter.end();
         return sheet.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     }
+
+    if (mode == u"--count" && argc > 3)
+        return countRenders(bench.popup(), typical, QString::fromLocal8Bit(argv[3]));
 
     if (mode == u"--one") {
         bench.render(typical);
@@ -255,6 +401,22 @@ int main(int argc, char *argv[])
     printSeries("typical", renders(bench, typical, 300));
     renders(bench, large, 5);
     printSeries("large", renders(bench, large, 100));
+
+    {
+        // As the program meets them: painted, the event loop running.
+        LoopRenders loop(bench.popup());
+        spacedRenders(loop, typical, 10);
+        printSeries("painted_spaced", spacedRenders(loop, typical, 60));
+        std::vector<double> perRender;
+        for (int i = 0; i < 10; ++i) {
+            loop.idle(SpacingMs);
+            perRender.push_back(loop.run(typical, 10) / 10);
+        }
+        printSeries("painted_burst_per_render", perRender);
+        const QJsonObject tenfold = tenfoldAnalysis(typical);
+        spacedRenders(loop, tenfold, 5);
+        printSeries("painted_tenfold", spacedRenders(loop, tenfold, 40));
+    }
 
     // Linear growth: n renders cost n times one render.
     for (int n : {1, 10, 100, 1000}) {

@@ -4,6 +4,7 @@
 #include "options.h"
 #include "selftest.h"
 
+#include "factories.h"
 #include "popup.h"
 #include "synccontroller.h"
 #include "targets.h"
@@ -72,6 +73,9 @@ int run(int argc, char *argv[])
     char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication app(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // After connecting to the display, by when the early start of fontconfig
+    // has most likely finished, and before any text is laid out.
+    preferSimplifiedChineseHan();
 #ifdef Q_OS_MACOS
     makeAccessoryApplication();
 #endif

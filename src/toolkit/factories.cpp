@@ -10,8 +10,14 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#ifdef MOXEL_FONTCONFIG
+#include <fontconfig/fontconfig.h>
+#endif
+
 #include <cmath>
 #include <utility>
+
+using namespace Qt::StringLiterals;
 
 namespace moxel {
 
@@ -30,6 +36,28 @@ double pointsToQtPoints(double size)
 }
 
 const QColor ShadowColor{38, 50, 110};
+
+#ifdef MOXEL_FONTCONFIG
+// The family fontconfig gives a generic name such as sans-serif.
+QString matchedFamily(FcConfig *config, const char *generic)
+{
+    FcPattern *pattern = FcNameParse(reinterpret_cast<const FcChar8 *>(generic));
+    if (!pattern)
+        return {};
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern *match = FcFontMatch(config, pattern, &result);
+    QString family;
+    FcChar8 *name = nullptr;
+    if (match && FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch)
+        family = QString::fromUtf8(reinterpret_cast<const char *>(name));
+    if (match)
+        FcPatternDestroy(match);
+    FcPatternDestroy(pattern);
+    return family;
+}
+#endif
 
 class Swatch final : public QWidget
 {
@@ -56,6 +84,42 @@ private:
 };
 
 } // namespace
+
+void preferSimplifiedChineseHan()
+{
+#ifdef MOXEL_FONTCONFIG
+    FcConfig *config = FcConfigGetCurrent();
+    const QString faces = u"<string>Noto Sans CJK SC</string><string>Source Han Sans SC</string>"
+                          u"<string>Noto Sans SC</string>"_s;
+    // Qt asks fontconfig for Han fallbacks in the desktop's language, where
+    // every CJK face ties outside Chinese locales and the Japanese one sorts
+    // first. A weakly bound family ranks below the language of a request, so
+    // kana and Hangul, asked for as ja and ko, still get their own faces.
+    QString rule = u"<fontconfig><match target=\"pattern\"><edit name=\"family\" "
+                   u"mode=\"append\" binding=\"weak\">"_s +
+                   faces + u"</edit></match>"_s;
+    // Right behind the system faces for requests in no CJK language, Han is
+    // found in the second face tried rather than after a check of every
+    // Latin face before it, which costs about a fifth of a long render.
+    QStringList seen;
+    for (const char *generic : {"sans-serif", "monospace"}) {
+        const QString family = matchedFamily(config, generic);
+        if (family.isEmpty() || seen.contains(family))
+            continue;
+        seen << family;
+        rule += u"<match target=\"pattern\"><test name=\"family\"><string>"_s +
+                family.toHtmlEscaped() + u"</string></test>"_s;
+        for (const char *lang : {"ja", "ko", "zh"})
+            rule += u"<test qual=\"all\" name=\"lang\" compare=\"not_contains\"><string>"_s +
+                    QLatin1String(lang) + u"</string></test>"_s;
+        rule += u"<edit name=\"family\" mode=\"append\" binding=\"weak\">"_s + faces +
+                u"</edit></match>"_s;
+    }
+    rule += u"</fontconfig>"_s;
+    FcConfigParseAndLoadFromMemory(
+        config, reinterpret_cast<const FcChar8 *>(rule.toUtf8().constData()), FcFalse);
+#endif
+}
 
 QFont font(double size, bool bold, bool mono)
 {

@@ -17,6 +17,11 @@ namespace moxel {
 // The system font at `size` points; `mono` wins over `bold` and is regular weight.
 QFont font(double size, bool bold = false, bool mono = false);
 
+// Makes Han text fall back to a Simplified Chinese face whatever the desktop's
+// language, while kana and Hangul keep the faces fontconfig picks for them.
+// Call it before any text is laid out; it may run on any thread.
+void preferSimplifiedChineseHan();
+
 // A selectable, wrapping label with no line limit whose width comes from the
 // surrounding layout.
 TextLabel *wrapLabel(const QString &text, double size = 12.5, const QColor &color = INK2,

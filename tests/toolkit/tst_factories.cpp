@@ -2,8 +2,21 @@
 
 #include <QAccessible>
 #include <QBoxLayout>
+#include <QFontDatabase>
+#include <QGlyphRun>
+#include <QProcess>
 #include <QPushButton>
+#include <QRawFont>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextLayout>
+
+#ifdef MOXEL_FONTCONFIG
+#include <fontconfig/fontconfig.h>
+#endif
+
+#include <clocale>
+#include <cstdio>
 
 using namespace moxel;
 using namespace Qt::StringLiterals;
@@ -22,6 +35,46 @@ template<typename W> W *laidOut(W *w, int width)
     return w;
 }
 
+// The popup's own texts, with the characters whose Japanese forms differ most.
+const QString HanSample = u"复制后自行发送，客户这通过返骨直。"_s;
+
+// The sample as a label draws it, cut to the box that holds ink.
+QImage hanInk()
+{
+    std::unique_ptr<TextLabel> label(wrapLabel(HanSample, 16));
+    label->resize(label->sizeHint());
+    const QImage image = label->grab().toImage();
+    const QRgb paper = image.pixel(0, 0);
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != paper)
+                ink |= QRect(x, y, 1, 1);
+    return image.copy(ink);
+}
+
+// A child process started with --han-ink PATH: writes hanInk() to PATH and
+// prints the C library's locale and the language fontconfig defaults to.
+int writeHanInk(int argc, char *argv[])
+{
+    preferSimplifiedChineseHan();
+    QApplication app(argc, argv);
+    const char *fcLang = "-";
+#ifdef MOXEL_FONTCONFIG
+    FcStrSet *langs = FcGetDefaultLangs();
+    FcStrList *list = FcStrListCreate(langs);
+    const FcChar8 *lang = FcStrListNext(list);
+    const QByteArray first = lang ? QByteArray(reinterpret_cast<const char *>(lang)) : "-";
+    fcLang = first.constData();
+#endif
+    std::printf("%s %s\n", std::setlocale(LC_CTYPE, nullptr), fcLang);
+#ifdef MOXEL_FONTCONFIG
+    FcStrListDone(list);
+    FcStrSetDestroy(langs);
+#endif
+    return hanInk().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+}
+
 } // namespace
 
 class TestFactories : public QObject
@@ -38,6 +91,83 @@ private Q_SLOTS:
         QCOMPARE(font(12.5).weight(), QFont::Normal);
         // A size of s points is s device-independent pixels.
         QCOMPARE(QFontInfo(font(20)).pixelSize(), 20);
+    }
+
+    // Fontconfig reads the desktop's language once per process, so each
+    // locale draws the sample in a process of its own.
+    void hanFormsOnEveryLocale_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::newRow("C") << u"C.UTF-8"_s;
+        QTest::newRow("Brazilian Portuguese") << u"pt_BR.UTF-8"_s;
+    }
+
+    void hanFormsOnEveryLocale()
+    {
+        QFETCH(QString, locale);
+#ifndef MOXEL_FONTCONFIG
+        QSKIP("fonts do not come from fontconfig here");
+#endif
+        QTemporaryDir dir;
+        const auto inkIn = [&dir](const QString &locale, const QString &fcLang) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char *name : {"LANG", "LANGUAGE", "LC_CTYPE", "LC_MESSAGES", "FC_LANG"})
+                env.remove(QString::fromLatin1(name));
+            env.insert(u"LC_ALL"_s, locale);
+            child.setProcessEnvironment(env);
+            const QString path = dir.filePath(locale + u".png"_s);
+            child.start(QCoreApplication::applicationFilePath(), {u"--han-ink"_s, path});
+            if (!child.waitForFinished(60000) || child.exitCode() != 0)
+                return QImage();
+            // Proof that the child really ran in that locale.
+            const QString said = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
+            if (said.compare(locale + u' ' + fcLang, Qt::CaseInsensitive) != 0) {
+                qWarning("the child in %s says: %s", qPrintable(locale), qPrintable(said));
+                return QImage();
+            }
+            return QImage(path);
+        };
+        const QImage chinese = inkIn(u"zh_CN.UTF-8"_s, u"zh-cn"_s);
+        QVERIFY(!chinese.isNull());
+        QVERIFY(chinese.width() > 100);
+        const QImage other = inkIn(locale, locale.startsWith(u"pt") ? u"pt"_s : u"en"_s);
+        QVERIFY(!other.isNull());
+        QCOMPARE(other, chinese);
+    }
+
+    // Han takes the Simplified Chinese face; kana, Hangul and Bopomofo keep
+    // the faces fontconfig gives them.
+    void faceOfEachScript_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("mono");
+        QTest::addColumn<QString>("face");
+        QTest::newRow("Han") << u"这户骨直"_s << false << u"Noto Sans CJK SC"_s;
+        QTest::newRow("Han in Japanese") << u"日本語"_s << false << u"Noto Sans CJK SC"_s;
+        QTest::newRow("kana") << u"ありがとう"_s << false << u"Noto Sans CJK JP"_s;
+        QTest::newRow("Hangul") << u"안녕하세요"_s << false << u"Noto Sans CJK KR"_s;
+        QTest::newRow("Bopomofo") << u"ㄅㄆㄇ"_s << false << u"Noto Sans CJK TC"_s;
+        QTest::newRow("Han, monospaced") << u"这户骨直"_s << true << u"Noto Sans CJK SC"_s;
+        QTest::newRow("kana, monospaced") << u"ありがとう"_s << true << u"Noto Sans Mono CJK JP"_s;
+        QTest::newRow("Hangul, monospaced")
+            << u"안녕하세요"_s << true << u"Noto Sans Mono CJK KR"_s;
+    }
+
+    void faceOfEachScript()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, mono);
+        QFETCH(QString, face);
+        if (!QFontDatabase::families().contains(face))
+            QSKIP("the Noto CJK faces are not installed");
+        QTextLayout layout(text, font(12.5, false, mono));
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(runs.first().rawFont().familyName(), face);
     }
 
     void labels()
@@ -173,5 +303,14 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestFactories)
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--han-ink") == 0)
+        return writeHanInk(argc, argv);
+    preferSimplifiedChineseHan();
+    QApplication app(argc, argv);
+    QTEST_SET_MAIN_SOURCE_PATH
+    TestFactories test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_factories.moc"
