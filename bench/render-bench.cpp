@@ -140,13 +140,7 @@ class Bench
 public:
     Bench() : m_popup(PopupOptions{}) {}
 
-    ~Bench()
-    {
-        copyTargets.clear();
-        toggleTargets.clear();
-        editTargets.clear();
-        TEXT_VIEWS.clear();
-    }
+    ~Bench() { clearRenderRegistries(); }
 
     Popup &popup() { return m_popup; }
 

@@ -25,10 +25,7 @@ namespace {
 // What a render does: empty the registries, then build and show the column.
 std::unique_ptr<moxel::Stack> render(const QJsonObject &payload, int width = 400)
 {
-    moxel::TEXT_VIEWS.clear();
-    moxel::copyTargets.clear();
-    moxel::toggleTargets.clear();
-    moxel::editTargets.clear();
+    moxel::clearRenderRegistries();
     std::unique_ptr<moxel::Stack> root(moxel::buildContent(payload));
     fit(root.get(), width);
     root->show();
@@ -89,10 +86,7 @@ private Q_SLOTS:
 
 void TestContent::cleanup()
 {
-    moxel::TEXT_VIEWS.clear();
-    moxel::toggleTargets.clear();
-    moxel::copyTargets.clear();
-    moxel::editTargets.clear();
+    moxel::clearRenderRegistries();
 }
 
 void TestContent::cardsAndOrder_data()
