@@ -15,8 +15,10 @@
 //                                         (callgrind --collect-atstart=no) over
 //                                         the painted renders it prints
 //   render-bench TYPICAL.jsonl --print-large   the large payload, one line
-//   render-bench TYPICAL.jsonl --grab OUT.png   the window after rendering each
-//                                         example, to compare a change's pixels
+//   render-bench TYPICAL.jsonl --grab OUT.png   the window and its whole scrolled
+//                                         content after rendering each line of the
+//                                         file, sections closed and open, to
+//                                         compare a change's pixels
 #include "factories.h"
 #include "popup.h"
 #include "targets.h"
@@ -33,6 +35,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <valgrind/callgrind.h>
@@ -338,20 +341,43 @@ int main(int argc, char *argv[])
             if (const QJsonObject p = QJsonDocument::fromJson(line).object(); !p.isEmpty())
                 payloads << p;
         payloads << large;
+        // The window, and the whole scrolled content: what is below the fold
+        // is painted too. The event loop runs first, as it would before a
+        // user looks: scroll bars settle through posted events.
+        const auto grab = [&bench] {
+            QEventLoop loop;
+            QTimer::singleShot(300, &loop, &QEventLoop::quit);
+            loop.exec();
+            QWidget *window = bench.popup().window();
+            const auto *area = window->findChild<QScrollArea *>();
+            return QList<QImage>{window->grab().toImage(), area && area->widget()
+                                                               ? area->widget()->grab().toImage()
+                                                               : QImage()};
+        };
         QList<QImage> shots;
         for (const QJsonObject &p : payloads) {
             bench.render(p);
-            shots << bench.popup().window()->grab().toImage();
+            shots << grab();
             // And with every section open.
             for (qsizetype i = 0; i < toggleTargets.size(); ++i)
                 toggleTargets.at(i)->toggle();
             bench.settle();
-            shots << bench.popup().window()->grab().toImage();
+            shots << grab();
         }
-        QImage sheet(shots[0].width() * int(shots.size()), shots[0].height(), QImage::Format_RGB32);
+        int width = 0;
+        int height = 0;
+        for (const QImage &shot : std::as_const(shots)) {
+            width += shot.width();
+            height = std::max(height, shot.height());
+        }
+        QImage sheet(width, height, QImage::Format_RGB32);
+        sheet.fill(Qt::black);
         QPainter painter(&sheet);
-        for (qsizetype i = 0; i < shots.size(); ++i)
-            painter.drawImage(int(i) * shots[0].width(), 0, shots[i]);
+        int x = 0;
+        for (const QImage &shot : std::as_const(shots)) {
+            painter.drawImage(x, 0, shot);
+            x += shot.width();
+        }
         painter.end();
         return sheet.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     }

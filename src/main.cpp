@@ -1,6 +1,8 @@
 #include "app.h"
 
 #ifdef MOXEL_EARLY_FONTCONFIG
+#include "factories.h"
+
 #include <fontconfig/fontconfig.h>
 
 #include <cstdlib>
@@ -11,7 +13,7 @@ namespace {
 
 // fontconfig reads its configuration and caches on first use, in the middle
 // of the first render. Begun here it runs beside reading the first line and
-// connecting to the display; Qt then finds it ready.
+// connecting to the display, and the Han rule is added while at it.
 std::thread *earlyFontconfig = nullptr;
 
 void joinEarlyFontconfig()
@@ -29,11 +31,19 @@ int main(int argc, char *argv[])
 {
 #ifdef MOXEL_EARLY_FONTCONFIG
     try {
-        earlyFontconfig = new std::thread([] { FcInit(); });
+        earlyFontconfig = new std::thread([] {
+            FcInit();
+            moxel::preferSimplifiedChineseHan();
+        });
         std::atexit(joinEarlyFontconfig);
     } catch (const std::system_error &) {
-        // No thread to spare: fontconfig starts on first use, as it would anyway.
+        // No thread to spare: the program sets fontconfig up itself.
+        return moxel::run(argc, argv);
     }
-#endif
+    // The program waits for the thread rather than meeting fontconfig half
+    // loaded: a second caller would load everything again beside it.
+    return moxel::run(argc, argv, joinEarlyFontconfig);
+#else
     return moxel::run(argc, argv);
+#endif
 }

@@ -46,7 +46,7 @@ void preferX11OnWayland()
 
 } // namespace
 
-int run(int argc, char *argv[])
+int run(int argc, char *argv[], const std::function<void()> &fontsReady)
 {
     // A reader that has gone away must not kill us while we print diagnostics.
     std::signal(SIGPIPE, SIG_IGN);
@@ -73,9 +73,10 @@ int run(int argc, char *argv[])
     char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication app(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
-    // After connecting to the display, by when the early start of fontconfig
-    // has most likely finished, and before any text is laid out.
-    preferSimplifiedChineseHan();
+    if (fontsReady)
+        fontsReady();
+    else
+        preferSimplifiedChineseHan();
 #ifdef Q_OS_MACOS
     makeAccessoryApplication();
 #endif

@@ -34,8 +34,52 @@ QString accessibleNameFor(const QString &key)
 
 } // namespace
 
+// Qt lays out a text the moment it is set, and again to place the caret,
+// which for a box in a closed section means shaping a text nobody sees, and
+// loading its fonts, on every render. Until its box is first shown this
+// layout lays out nothing: changes only forget old lines, and a paragraph has
+// no geometry yet. Showing the box lays the text out as a change would.
+class TextBox::Layout final : public QPlainTextDocumentLayout
+{
+public:
+    using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
+
+    QRectF blockBoundingRect(const QTextBlock &block) const override
+    {
+        return m_waiting ? QRectF() : QPlainTextDocumentLayout::blockBoundingRect(block);
+    }
+
+    void layOutFromNowOn()
+    {
+        if (!m_waiting)
+            return;
+        m_waiting = false;
+        QPlainTextDocumentLayout::documentChanged(0, 0, document()->characterCount());
+    }
+
+protected:
+    void documentChanged(int from, int removed, int added) override
+    {
+        if (!m_waiting) {
+            QPlainTextDocumentLayout::documentChanged(from, removed, added);
+            return;
+        }
+        for (QTextBlock block = document()->firstBlock(); block.isValid(); block = block.next()) {
+            block.clearLayout();
+            block.setLineCount(block.isVisible() ? 1 : 0);
+        }
+    }
+
+private:
+    bool m_waiting = true;
+};
+
 TextBox::TextBox(const QColor &caret, QWidget *parent) : QPlainTextEdit(parent), m_caret(caret)
 {
+    auto *doc = new QTextDocument(this);
+    m_layout = new Layout(doc);
+    doc->setDocumentLayout(m_layout);
+    setDocument(doc);
     setCursorWidth(0);
     // Emitted before the layout sees the change, so the wrap mode is right
     // before the first line of a huge run is broken.
@@ -114,6 +158,12 @@ void TextBox::paintEvent(QPaintEvent *event)
         m_caretRect = caretRect();
         p.fillRect(m_caretRect, m_caret);
     }
+}
+
+void TextBox::showEvent(QShowEvent *event)
+{
+    m_layout->layOutFromNowOn();
+    QPlainTextEdit::showEvent(event);
 }
 
 void TextBox::changeEvent(QEvent *event)

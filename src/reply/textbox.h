@@ -29,6 +29,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -36,12 +37,15 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    class Layout;
+
     void contentsChanging(int position, int removed, int added);
     bool showsCaret() const;
     QRect caretRect() const;
     void restartBlink();
     void repaintCaret();
 
+    Layout *m_layout = nullptr;
     QColor m_caret;
     QBasicTimer m_blink;
     bool m_caretOn = false;

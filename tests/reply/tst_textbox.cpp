@@ -41,6 +41,8 @@ private Q_SLOTS:
     void caret();
     void border_data();
     void border();
+    void textSetWhileHidden_data();
+    void textSetWhileHidden();
 
 private:
     // Shows `box` in a window of its own, laid out at the width of the sidebar.
@@ -344,6 +346,44 @@ void TestTextBox::border()
     const QImage image = box->grab().toImage();
     QCOMPARE(image.pixelColor(0, image.height() / 2).rgb(), edge.rgb());
     QCOMPARE(image.pixelColor(image.width() / 2, image.height() - 1).rgb(), edge.rgb());
+}
+
+void TestTextBox::textSetWhileHidden_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("rewritten");
+
+    const QString cn =
+        QStringLiteral("您好！抱歉让您久等了。Matte #12 口红 5000 支的价格是每支 1.25 美元。");
+    QTest::newRow("one paragraph") << cn << false;
+    QTest::newRow("rewritten while hidden, as a sync answer is") << cn << true;
+    QTest::newRow("paragraphs past the bottom")
+        << QStringList(12, cn).join(u'\n') + QStringLiteral("\n\n末行") << true;
+}
+
+void TestTextBox::textSetWhileHidden()
+{
+    // A box in a closed section gets its text, and maybe a new one, before
+    // anyone sees it; opened, it must look like a box that had the text on
+    // screen, scroll bar included.
+    QFETCH(QString, text);
+    QFETCH(bool, rewritten);
+
+    QPlainTextEdit *shown = textBox(QString(), 120, false, false);
+    QVERIFY(host(shown));
+    const QImage empty = shown->grab().toImage();
+    shown->setPlainText(text);
+    QTest::qWait(50);
+    const QImage expected = shown->grab().toImage();
+    QVERIFY(expected != empty);
+    m_window.reset();
+
+    QPlainTextEdit *box = textBox(rewritten ? QStringLiteral("旧的译文") : text, 120, false, false);
+    if (rewritten)
+        box->setPlainText(text);
+    QCOMPARE(box->toPlainText(), text);
+    QVERIFY(host(box));
+    QTRY_VERIFY(box->grab().toImage() == expected);
 }
 
 QTEST_MAIN(TestTextBox)
