@@ -29,8 +29,8 @@ ModuleState &moduleState()
 QString defaultModuleFile()
 {
     const QDir programDir(QCoreApplication::applicationDirPath());
-    const QString installed =
-        programDir.filePath(QStringLiteral(MOXEL_HTTP_MODULE_DIR "/" MOXEL_HTTP_MODULE_NAME));
+    const QString installed = QDir::cleanPath(
+        programDir.filePath(QStringLiteral(MOXEL_HTTP_MODULE_DIR "/" MOXEL_HTTP_MODULE_NAME)));
     const QString beside = programDir.filePath(QStringLiteral(MOXEL_HTTP_MODULE_NAME));
     return QFile::exists(installed) || !QFile::exists(beside) ? installed : beside;
 }
