@@ -1,17 +1,12 @@
 #include "servicerequest.h"
 
+#include "httpmodule.h"
 #include "synccontroller.h"
 #include "translation.h"
 
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkCookie>
-#include <QNetworkCookieJar>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-
-#include <memory>
+#include <QDir>
+#include <QLibrary>
 
 using namespace Qt::StringLiterals;
 
@@ -19,16 +14,53 @@ namespace moxel {
 
 namespace {
 
-constexpr int TransferTimeoutMs = 45000;
-
-// Nothing a service sets survives the request, and nothing is ever sent back.
-class NoCookies final : public QNetworkCookieJar
+struct ModuleState
 {
-public:
-    using QNetworkCookieJar::QNetworkCookieJar;
-    QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
-    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
+    QString file; // empty: next to the program
+    const HttpModule *table = nullptr;
 };
+
+ModuleState &moduleState()
+{
+    static ModuleState state;
+    return state;
+}
+
+QString defaultModuleFile()
+{
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString installed = QDir::cleanPath(
+        programDir.filePath(QStringLiteral(MOXEL_HTTP_MODULE_DIR "/" MOXEL_HTTP_MODULE_NAME)));
+    const QString beside = programDir.filePath(QStringLiteral(MOXEL_HTTP_MODULE_NAME));
+    return QFile::exists(installed) || !QFile::exists(beside) ? installed : beside;
+}
+
+// The module's table, loaded on first use; null with the reason in `why`.
+// A failed load is tried again at the next request.
+const HttpModule *httpModule(QString *why)
+{
+    ModuleState &state = moduleState();
+    if (state.table)
+        return state.table;
+    QLibrary library(state.file.isEmpty() ? defaultModuleFile() : state.file);
+    if (!library.load()) {
+        *why = library.errorString();
+        return nullptr;
+    }
+    const auto entry = reinterpret_cast<HttpModuleEntryFunction>(library.resolve(HttpModuleEntry));
+    const HttpModule *table = entry ? entry() : nullptr;
+    if (!table || table->abi != HttpModuleAbi) {
+        *why = table ? u"%1: ABI %2, expected %3"_s.arg(library.fileName())
+                           .arg(table->abi)
+                           .arg(HttpModuleAbi)
+                     : library.errorString();
+        library.unload();
+        return nullptr;
+    }
+    // Never unloaded: sessions and replies run the module's code until the end.
+    state.table = table;
+    return table;
+}
 
 void deliver(TranslateDone done, std::optional<QString> result)
 {
@@ -38,30 +70,18 @@ void deliver(TranslateDone done, std::optional<QString> result)
         Qt::QueuedConnection);
 }
 
-// Qt reports an HTTP error status as an error of the reply; only the body
-// decides here, and only failures of the exchange itself are worth a line.
-bool isHttpStatus(const QNetworkReply *reply)
-{
-    const int error = reply->error();
-    const bool statusError =
-        (error >= QNetworkReply::ContentAccessDenied &&
-         error <= QNetworkReply::UnknownContentError) ||
-        (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-    return statusError && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-}
-
 } // namespace
 
-QNetworkAccessManager *newSession(QObject *parent)
+QObject *newSession(QObject *parent)
 {
-    auto *session = new QNetworkAccessManager(parent);
-    session->setProxy(QNetworkProxy::NoProxy);
-    session->setCookieJar(new NoCookies(session));
-    session->setCache(nullptr);
-    session->setStrictTransportSecurityEnabled(false);
-    session->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
-    session->setTransferTimeout(TransferTimeoutMs);
-    return session;
+    QString why;
+    const HttpModule *http = httpModule(&why);
+    return http ? http->newSession(parent) : nullptr;
+}
+
+void setHttpModuleFile(const QString &file)
+{
+    moduleState() = ModuleState{file, nullptr};
 }
 
 void translate(const QString &text, const QString &to, TranslateDone done)
@@ -73,60 +93,36 @@ void translate(const QString &text, const QString &to, TranslateDone done)
         return;
     }
 
-    QNetworkRequest request(*url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    if (!sync.token.isEmpty())
-        request.setRawHeader(QByteArrayLiteral("X-Token"), sync.token.toUtf8());
-    request.setTransferTimeout(TransferTimeoutMs);
-    // The token must never follow a redirect to another host.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::SameOriginRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    QString why;
+    const HttpModule *http = httpModule(&why);
+    if (!http) {
+        if (sync.debug)
+            syncLine(requestErrorLine(why));
+        done(std::nullopt);
+        return;
+    }
 
-    QNetworkReply *reply = sync.session()->post(request, requestBody(text, to));
-    auto tooLarge = std::make_shared<bool>(false);
-    auto guard = [reply, tooLarge] {
-        if (*tooLarge)
+    const HttpPost post{*url, sync.token.toUtf8(), requestBody(text, to), MaxAnswerBytes};
+    http->post(sync.session(), post, [done = std::move(done)](const HttpExchange &exchange) {
+        const bool debug = SYNC().debug;
+        if (exchange.tooLarge) {
+            if (debug)
+                syncLine(u"SYNC: 返回体过大，已中止（超过 "_s + QString::number(MaxAnswerBytes) +
+                         u" 字节）"_s);
+            deliver(done, std::nullopt);
             return;
-        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (announced > MaxAnswerBytes || reply->bytesAvailable() > MaxAnswerBytes) {
-            *tooLarge = true;
-            reply->abort();
         }
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, guard);
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, guard);
-    QObject::connect(reply, &QNetworkReply::finished, reply,
-                     [reply, tooLarge, done = std::move(done)]() mutable {
-                         reply->deleteLater();
-                         const bool debug = SYNC().debug;
-                         if (*tooLarge) {
-                             if (debug)
-                                 syncLine(u"SYNC: 返回体过大，已中止（超过 "_s +
-                                          QString::number(MaxAnswerBytes) + u" 字节）"_s);
-                             deliver(std::move(done), std::nullopt);
-                             return;
-                         }
-                         QStringList lines;
-                         const QNetworkReply::NetworkError error = reply->error();
-                         if (error != QNetworkReply::NoError && !isHttpStatus(reply))
-                             lines << requestErrorLine(reply->errorString());
-                         // A redirect we refused to follow carries no answer, and a
-                         // reply aborted by the transfer timeout is closed.
-                         const QByteArray body =
-                             error == QNetworkReply::InsecureRedirectError || !reply->isOpen()
-                                 ? QByteArray()
-                                 : reply->readAll();
-                         Answer answer = readAnswer(body);
-                         lines << answer.debugLines;
-                         if (debug) {
-                             for (const QString &line : std::as_const(lines))
-                                 syncLine(line);
-                         }
-                         deliver(std::move(done), std::move(answer.text));
-                     });
+        QStringList lines;
+        if (!exchange.failure.isEmpty())
+            lines << requestErrorLine(exchange.failure);
+        Answer answer = readAnswer(exchange.body);
+        lines << answer.debugLines;
+        if (debug) {
+            for (const QString &line : std::as_const(lines))
+                syncLine(line);
+        }
+        deliver(done, std::move(answer.text));
+    });
 }
 
 } // namespace moxel

@@ -5,7 +5,6 @@
 #include <functional>
 #include <optional>
 
-class QNetworkAccessManager;
 class QObject;
 
 namespace moxel {
@@ -25,7 +24,13 @@ using TranslateDone = std::function<void(const std::optional<QString> &)>;
 void translate(const QString &text, const QString &to, TranslateDone done);
 
 // The network session every request uses: no proxy, no cache, no cookies
-// kept, redirects followed only within the same origin.
-QNetworkAccessManager *newSession(QObject *parent);
+// kept, redirects followed only within the same origin. Deleting it abandons
+// what is in flight. Null when the network module cannot be loaded.
+QObject *newSession(QObject *parent);
+
+// The network module is found relative to the program, installed or in the
+// build folder. Test programs live elsewhere and name the file here; the next
+// request loads it (a module once loaded is never unloaded).
+void setHttpModuleFile(const QString &file);
 
 } // namespace moxel

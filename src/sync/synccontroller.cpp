@@ -8,8 +8,6 @@
 #include "translation.h"
 
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QScopedValueRollback>
 #include <QTextCursor>
 #include <QTimer>
@@ -64,17 +62,10 @@ SyncController::~SyncController()
         if (timer)
             timer->stop();
     }
-    if (m_session) {
-        // What is still in flight is abandoned: its completion must not run
-        // while the application is going away.
-        const auto replies = m_session->findChildren<QNetworkReply *>();
-        for (QNetworkReply *reply : replies) {
-            reply->blockSignals(true);
-            reply->abort();
-        }
-        delete m_session;
-        m_session = nullptr;
-    }
+    // The session abandons what is still in flight: its completion must not
+    // run while the application is going away.
+    delete m_session;
+    m_session = nullptr;
 }
 
 void SyncController::registerLink(const QString &key, const QString &peerKey, const QString &to,
@@ -98,7 +89,7 @@ void SyncController::renderStarted()
     }
 }
 
-QNetworkAccessManager *SyncController::session()
+QObject *SyncController::session()
 {
     if (!m_session)
         m_session = newSession(this);

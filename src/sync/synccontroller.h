@@ -8,7 +8,6 @@
 
 #include <optional>
 
-class QNetworkAccessManager;
 class QTimer;
 
 namespace moxel {
@@ -63,8 +62,9 @@ public:
 
     const QHash<QString, Link> &links() const { return m_links; }
 
-    // The network session, made on first use.
-    QNetworkAccessManager *session();
+    // The network session, made on first use; null while the network
+    // module cannot be loaded.
+    QObject *session();
 
     static QString stamp();
 
@@ -87,7 +87,7 @@ private:
     QHash<QString, Link> m_links;
     QHash<QString, QPointer<QTimer>> m_timers;
     bool m_suppress = false;
-    QNetworkAccessManager *m_session = nullptr;
+    QObject *m_session = nullptr;
     QHash<QString, quint64> m_requests; // requests sent per key
     QHash<QString, quint64> m_edits;    // user edits seen per key
     quint64 m_renders = 0;

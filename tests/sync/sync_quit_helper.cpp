@@ -1,5 +1,6 @@
 // Quits while the sync controller still has work: a pending debounce
 // ("pending") or a request the service never answers ("inflight").
+#include "servicerequest.h"
 #include "synccontroller.h"
 #include "testservice.h"
 #include "textlabel.h"
@@ -19,6 +20,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     const bool inFlight = app.arguments().value(1) == u"inflight"_s;
 
+    setHttpModuleFile(QStringLiteral(MOXEL_HTTP_MODULE));
     test::TestService service;
     service.setReply(test::Reply::never());
 

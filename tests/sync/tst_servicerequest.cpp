@@ -3,6 +3,7 @@
 #include "testservice.h"
 #include "translation.h"
 
+#include <QDir>
 #include <QJsonObject>
 #include <QNetworkProxyFactory>
 #include <QRegularExpression>
@@ -71,6 +72,7 @@ void TestTranslate::initTestCase()
     qputenv("all_proxy", decoy);
     qunsetenv("no_proxy");
     qunsetenv("NO_PROXY");
+    setHttpModuleFile(QStringLiteral(MOXEL_HTTP_MODULE));
     setSyncLineSink([this](const QString &line) { m_lines << line; });
     SYNC().debug = true;
 }
@@ -249,25 +251,48 @@ void TestTranslate::refusedBeforeSending_data()
 {
     QTest::addColumn<QString>("proxy");
     QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("module"); // the network module's file, if not the built one
+    QTest::addColumn<QString>("line");   // the one "SYNC: " line, if any
 
-    QTest::newRow("invalid address") << u"http://127.0.0.1 :1"_s << QString();
-    QTest::newRow("line break in address") << u"http://127.0.0.1:1/\r\nHost: x"_s << QString();
-    QTest::newRow("line break in token") << QString() << u"abc\r\nX-Admin: 1"_s;
+    QTest::newRow("invalid address")
+        << u"http://127.0.0.1 :1"_s << QString() << QString() << QString();
+    QTest::newRow("line break in address")
+        << u"http://127.0.0.1:1/\r\nHost: x"_s << QString() << QString() << QString();
+    QTest::newRow("line break in token")
+        << QString() << u"abc\r\nX-Admin: 1"_s << QString() << QString();
+    const QString missing = QDir::temp().filePath(u"moxel-no-such-dir/moxel-http.so"_s);
+    QTest::newRow("network module missing")
+        << QString() << QString() << missing
+        << u"SYNC: 请求出错 .*moxel-no-such-dir/moxel-http\\.so.*"_s;
 }
 
 void TestTranslate::refusedBeforeSending()
 {
     QFETCH(QString, proxy);
     QFETCH(QString, token);
+    QFETCH(QString, module);
+    QFETCH(QString, line);
     if (!proxy.isEmpty())
         SYNC().proxy = proxy;
     SYNC().token = token;
+    if (!module.isEmpty())
+        setHttpModuleFile(module);
     const qsizetype before = m_service.count();
     const auto outcome = start();
+    setHttpModuleFile(QStringLiteral(MOXEL_HTTP_MODULE));
     QVERIFY(outcome->called); // at once, before translate returns
     QCOMPARE(outcome->calls, 1);
     QCOMPARE(outcome->text, std::nullopt);
-    QVERIFY(m_lines.isEmpty());
+    if (line.isEmpty()) {
+        QVERIFY(m_lines.isEmpty());
+    } else {
+        QCOMPARE(m_lines.size(), 1);
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(line))
+                     .match(m_lines[0])
+                     .hasMatch(),
+                 qPrintable(m_lines[0]));
+    }
+    QCOMPARE(m_service.count(), before);
     SYNC().proxy = m_service.baseUrl();
     SYNC().token.clear();
     QVERIFY(finish(start()));

@@ -1,4 +1,5 @@
 #include "palette.h"
+#include "servicerequest.h"
 #include "synccontroller.h"
 #include "testservice.h"
 #include "textlabel.h"
@@ -6,7 +7,6 @@
 #include "translation.h"
 
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -123,6 +123,7 @@ private:
 void TestSyncController::initTestCase()
 {
     QVERIFY(m_service.isListening());
+    setHttpModuleFile(QStringLiteral(MOXEL_HTTP_MODULE));
     setSyncLineSink([this](const QString &line) { m_lines << line; });
     SYNC().debug = true;
 }
