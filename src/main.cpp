@@ -13,8 +13,9 @@ namespace {
 
 // fontconfig reads its configuration and caches on first use, in the middle
 // of the first render. Begun here it runs beside reading the first line and
-// connecting to the display, and the Han rule is added while at it.
+// connecting to the display, and makes the Han rules while at it.
 std::thread *earlyFontconfig = nullptr;
+QByteArray hanRules; // written by the thread, read once it has been joined
 
 void joinEarlyFontconfig()
 {
@@ -33,7 +34,7 @@ int main(int argc, char *argv[])
     try {
         earlyFontconfig = new std::thread([] {
             FcInit();
-            moxel::preferSimplifiedChineseHan();
+            hanRules = moxel::simplifiedChineseHanRules();
         });
         std::atexit(joinEarlyFontconfig);
     } catch (const std::system_error &) {
@@ -41,8 +42,12 @@ int main(int argc, char *argv[])
         return moxel::run(argc, argv);
     }
     // The program waits for the thread rather than meeting fontconfig half
-    // loaded: a second caller would load everything again beside it.
-    return moxel::run(argc, argv, joinEarlyFontconfig);
+    // loaded: a second caller would load everything again beside it. The
+    // rules go in here, where nothing else is using fontconfig.
+    return moxel::run(argc, argv, [] {
+        joinEarlyFontconfig();
+        moxel::addFontconfigRules(hanRules);
+    });
 #else
     return moxel::run(argc, argv);
 #endif

@@ -87,6 +87,11 @@ private:
 
 void preferSimplifiedChineseHan()
 {
+    addFontconfigRules(simplifiedChineseHanRules());
+}
+
+QByteArray simplifiedChineseHanRules()
+{
 #ifdef MOXEL_FONTCONFIG
     FcConfig *config = FcConfigGetCurrent();
     const QString faces = u"<string>Noto Sans CJK SC</string><string>Source Han Sans SC</string>"
@@ -116,8 +121,20 @@ void preferSimplifiedChineseHan()
                 u"</edit></match>"_s;
     }
     rule += u"</fontconfig>"_s;
-    FcConfigParseAndLoadFromMemory(
-        config, reinterpret_cast<const FcChar8 *>(rule.toUtf8().constData()), FcFalse);
+    return rule.toUtf8();
+#else
+    return {};
+#endif
+}
+
+void addFontconfigRules(const QByteArray &rules)
+{
+#ifdef MOXEL_FONTCONFIG
+    if (!rules.isEmpty())
+        FcConfigParseAndLoadFromMemory(
+            FcConfigGetCurrent(), reinterpret_cast<const FcChar8 *>(rules.constData()), FcFalse);
+#else
+    Q_UNUSED(rules)
 #endif
 }
 

@@ -3,6 +3,7 @@
 #include "palette.h"
 #include "textlabel.h"
 
+#include <QByteArray>
 #include <QFont>
 #include <QMargins>
 #include <QPushButton>
@@ -19,8 +20,18 @@ QFont font(double size, bool bold = false, bool mono = false);
 
 // Makes Han text fall back to a Simplified Chinese face whatever the desktop's
 // language, while kana and Hangul keep the faces fontconfig picks for them.
-// Call it before any text is laid out; it may run on any thread.
+// Call it before any text is laid out: simplifiedChineseHanRules() and then
+// addFontconfigRules() with what it returned.
 void preferSimplifiedChineseHan();
+
+// The fontconfig rules for that, made for the faces of this system. Making them
+// only asks fontconfig questions, so any thread may, also while another one
+// uses fontconfig; empty where Qt does not take its fonts from fontconfig.
+QByteArray simplifiedChineseHanRules();
+
+// Adds rules to fontconfig's configuration, which nothing else may be using
+// meanwhile.
+void addFontconfigRules(const QByteArray &rules);
 
 // A selectable, wrapping label with no line limit whose width comes from the
 // surrounding layout.
