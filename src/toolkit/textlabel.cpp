@@ -81,6 +81,14 @@ qsizetype graphemeStart(const QString &text, qsizetype pos)
     return from + qMax<qsizetype>(0, finder.toPreviousBoundary());
 }
 
+// The most UTF-16 units one line `width` pixels wide can show, with room to
+// spare: no glyph is narrower than half a pixel. What lies beyond need not be
+// shaped to lay out or cut that line.
+qsizetype lineCapacity(int width)
+{
+    return qsizetype(width) * 2 + 64;
+}
+
 // What QFontMetricsF::elidedText returns for the whole text, from shaping a
 // prefix of about `guess` units: once the cut falls well inside a prefix, the
 // characters after it cannot move it. U+009C is an ordinary character here,
@@ -190,9 +198,8 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
     laid->width = width;
     const QFontMetricsF fm(font());
     if (m_mode == Mode::OneLine) {
-        // Eliding shapes the whole string; a line can never show more than a
-        // few characters per pixel, so the rest need not be shaped.
-        const qsizetype keep = qsizetype(width) * 2 + 64;
+        // Eliding shapes the whole string, so it gets only what the line can show.
+        const qsizetype keep = lineCapacity(width);
         const bool cut = m_display.size() > keep;
         QString flat = cut ? m_display.left(keep) : m_display;
         flat.replace(LineSeparator, u' ');
@@ -217,10 +224,10 @@ const TextLabel::Laid &TextLabel::laidOut(int width) const
         return *m_laid;
     }
 
-    // With a line limit only what those lines can hold is shaped: a line never
-    // shows more than a few characters per pixel, and a long analysis would
-    // otherwise be shaped whole at every width only to be cut after three lines.
-    const qsizetype perLine = qsizetype(width) * 2 + 64;
+    // With a line limit only what those lines can hold is shaped: a long
+    // analysis would otherwise be shaped whole at every width only to be cut
+    // after three lines.
+    const qsizetype perLine = lineCapacity(width);
     const bool capped = m_maxLines > 0 && m_display.size() > m_maxLines * perLine;
     laid->layout.setText(capped ? m_display.left(graphemeStart(m_display, m_maxLines * perLine))
                                 : m_display);
