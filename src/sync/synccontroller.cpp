@@ -75,6 +75,9 @@ void SyncController::registerLink(const QString &key, const QString &peerKey, co
     if (QPlainTextEdit *view = textView(key)) {
         connect(view, &QPlainTextEdit::textChanged, this, &SyncController::onTextChanged,
                 Qt::UniqueConnection);
+        const QString text = plainText(view);
+        m_seen.insert(key, text);
+        m_synced.insert(key, text);
     }
 }
 
@@ -123,14 +126,22 @@ void SyncController::textDidChange(QObject *view)
         line(u"SYNC: 改动来源不在登记表里"_s);
         return;
     }
+    // A pre-edit redraws the text without changing it.
+    const QString text = plainText(static_cast<QPlainTextEdit *>(view));
+    if (const auto seen = m_seen.constFind(key); seen != m_seen.cend() && *seen == text)
+        return;
+    m_seen.insert(key, text);
     line(u"SYNC: 检测到编辑 "_s + key);
     ++m_edits[key];
 
-    const auto link = m_links.constFind(key);
-    if (link != m_links.cend())
-        showStatus(link->status, u"已编辑 · 同步中…"_s, INK4);
-
     QPointer<QTimer> &timer = m_timers[key];
+    const auto link = m_links.constFind(key);
+    if (link != m_links.cend() && link->status) {
+        if (!timer || !timer->isActive())
+            m_before.insert(key, Status{link->status->text(), link->status->color()});
+        showStatus(link->status, u"已编辑 · 同步中…"_s, INK4);
+    }
+
     if (!timer) {
         timer = new QTimer(this);
         timer->setObjectName(u"debounce:"_s + key);
@@ -151,10 +162,18 @@ void SyncController::push(const QString &key)
     QPlainTextEdit *view = textView(key);
     if (!view)
         return;
-    const QString text = plainText(view).trimmed();
+    const QString whole = plainText(view);
+    if (const auto synced = m_synced.constFind(key);
+        synced != m_synced.cend() && *synced == whole) {
+        if (const auto before = m_before.constFind(key); before != m_before.cend())
+            showStatus(link.status, before->text, before->color);
+        return;
+    }
+    const QString text = whole.trimmed();
     line(u"SYNC: 推送 "_s + key + u" → "_s + link.to + u" t="_s + stamp());
     if (text.isEmpty() || proxy.isEmpty())
         return;
+    m_synced.insert(key, whole);
 
     const Ticket ticket{++m_requests[key], m_renders, m_edits.value(link.peerKey)};
     QPointer<SyncController> self(this);
@@ -166,8 +185,12 @@ void SyncController::push(const QString &key)
 
 bool SyncController::isCurrent(const QString &key, const Link &link, const Ticket &ticket) const
 {
+    // An edit of the peer that is still waiting for its pause is the
+    // salesperson's newest text: an answer must not overwrite it.
+    const QTimer *peerPending = m_timers.value(link.peerKey);
     return ticket.request == m_requests.value(key) && ticket.render == m_renders &&
-           ticket.peerEdits == m_edits.value(link.peerKey);
+           ticket.peerEdits == m_edits.value(link.peerKey) &&
+           !(peerPending && peerPending->isActive());
 }
 
 void SyncController::apply(const QString &key, const Link &link, const Ticket &ticket,
@@ -185,8 +208,12 @@ void SyncController::apply(const QString &key, const Link &link, const Ticket &t
     }
     {
         const QScopedValueRollback<bool> quiet(m_suppress, true);
-        if (QPlainTextEdit *peer = textView(link.peerKey))
+        if (QPlainTextEdit *peer = textView(link.peerKey)) {
             replaceKeepingSelection(peer, *result);
+            const QString written = plainText(peer);
+            m_seen.insert(link.peerKey, written);
+            m_synced.insert(link.peerKey, written);
+        }
     }
     showStatus(link.status, u"已同步"_s + link.peerLabel, OK);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
@@ -34,8 +35,14 @@ struct Link
 //
 // An answer is written only while it is still current: it must answer the
 // newest request of its key, no render may have started since it was sent,
-// and the user must not have edited the peer since. Other answers are dropped
+// and the user must not have edited the peer since nor be editing it now
+// (a pending pause). Other answers are dropped
 // without touching the peer or the status.
+//
+// Only a change of a view's text is an edit: an input method's pre-edit
+// changes nothing until it is committed. A pause that finds the text the view
+// held after its last sync (typed and deleted again, a composition abandoned)
+// sends nothing and puts the status back as it was.
 class SyncController final : public QObject
 {
     Q_OBJECT
@@ -84,8 +91,18 @@ private:
     bool isCurrent(const QString &key, const Link &link, const Ticket &ticket) const;
     void line(const QString &text) const;
 
+    // The status a run of edits began from, to show again when it changed nothing.
+    struct Status
+    {
+        QString text;
+        QColor color;
+    };
+
     QHash<QString, Link> m_links;
     QHash<QString, QPointer<QTimer>> m_timers;
+    QHash<QString, QString> m_seen;   // each view's text when last looked at
+    QHash<QString, QString> m_synced; // each view's text after its last sync
+    QHash<QString, Status> m_before;
     bool m_suppress = false;
     QObject *m_session = nullptr;
     QHash<QString, quint64> m_requests; // requests sent per key

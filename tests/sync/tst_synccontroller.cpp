@@ -7,6 +7,7 @@
 #include "translation.h"
 
 #include <QElapsedTimer>
+#include <QInputMethodEvent>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -93,6 +94,8 @@ private Q_SLOTS:
     void sendsExactText();
     void nothingSent_data();
     void nothingSent();
+    void onlyRealEditsAreSent_data();
+    void onlyRealEditsAreSent();
     void outcome_data();
     void outcome();
     void ownWriteIsNoEdit();
@@ -229,7 +232,7 @@ void TestSyncController::nothingSent_data()
 
     QTest::newRow("white space only") << u"  \n\t "_s << u"service"_s;
     QTest::newRow("emptied") << QString() << u"service"_s;
-    QTest::newRow("no proxy") << u"Olá"_s << QString();
+    QTest::newRow("no proxy") << u"Olá Duvo"_s << QString();
 }
 
 void TestSyncController::nothingSent()
@@ -245,6 +248,60 @@ void TestSyncController::nothingSent()
     QCOMPARE(sent().size(), 0);
     QCOMPARE(m_pair->status->text(), Editing);
     QCOMPARE(m_pair->mirror->toPlainText(), u"你好"_s);
+}
+
+// Steps: "type:TEXT", "backspace", "preedit:TEXT" (an input method composing),
+// "commit:TEXT" (it commits, or abandons with nothing), "pause" (the debounce
+// runs out and any request is answered).
+void TestSyncController::onlyRealEditsAreSent_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("edits"); // "SYNC: 检测到编辑" lines
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("status");
+
+    const auto steps = [](const char *s) { return QString::fromUtf8(s).split(u' '); };
+    QTest::newRow("typed and deleted again")
+        << steps("type:x backspace pause") << 2 << QStringList() << QString();
+    QTest::newRow("composition abandoned")
+        << steps("preedit:n preedit:ni commit: pause") << 0 << QStringList() << QString();
+    QTest::newRow("pause in a composition, then its commit")
+        << steps("preedit:ni pause preedit:nih commit:你 pause") << 1 << QStringList{u"Olá你"_s}
+        << Synced;
+    QTest::newRow("a sync, then typed and deleted again")
+        << steps("type:! pause type:x backspace pause") << 3 << QStringList{u"Olá!"_s} << Synced;
+}
+
+void TestSyncController::onlyRealEditsAreSent()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, edits);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, status);
+    QPlainTextEdit *draft = m_pair->draft;
+    draft->moveCursor(QTextCursor::End);
+    for (const QString &step : std::as_const(steps)) {
+        const QString text = step.section(u':', 1);
+        if (step.startsWith(u"type:")) {
+            QTest::keyClicks(draft, text);
+        } else if (step == u"backspace") {
+            QTest::keyClick(draft, Qt::Key_Backspace);
+        } else if (step.startsWith(u"preedit:") || step.startsWith(u"commit:")) {
+            QInputMethodEvent event(step.startsWith(u"preedit:") ? text : QString(), {});
+            if (step.startsWith(u"commit:"))
+                event.setCommitString(text);
+            QCoreApplication::sendEvent(draft, &event);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(idle(), 10000);
+        }
+    }
+    QCOMPARE(linesStartingWith(u"SYNC: 检测到编辑 "_s).size(), edits);
+    QStringList texts;
+    for (const RecordedRequest &r : this->sent())
+        texts << r.json().value(u"text"_s).toString();
+    QCOMPARE(texts, sent);
+    QCOMPARE(m_pair->mirror->toPlainText(), sent.isEmpty() ? u"你好"_s : u"译:"_s + sent.last());
+    QCOMPARE(m_pair->status->text(), status);
 }
 
 void TestSyncController::outcome_data()
@@ -310,9 +367,9 @@ void TestSyncController::ownWriteIsNoEdit()
 
 void TestSyncController::sidesHaveOwnTimers()
 {
-    m_pair->draft->setPlainText(u"Olá"_s);
+    m_pair->draft->setPlainText(u"Olá!"_s);
     QTRY_VERIFY(debounce(Draft)->remainingTime() <= 600);
-    m_pair->mirror->setPlainText(u"你好"_s);
+    m_pair->mirror->setPlainText(u"你好！"_s);
     QVERIFY(pending(Draft));
     QVERIFY(pending(Mirror));
     QTRY_COMPARE_WITH_TIMEOUT(linesStartingWith(u"SYNC: 推送 "_s).size(), 2, 10000);
@@ -360,7 +417,7 @@ void TestSyncController::selection()
     m_pair->mirror->setTextCursor(cursor);
 
     m_service.setReply(Reply::text(translation));
-    m_pair->draft->setPlainText(u"Olá"_s);
+    m_pair->draft->setPlainText(u"Olá!"_s);
     QTRY_COMPARE_WITH_TIMEOUT(m_pair->status->text(), Synced, 10000);
     QCOMPARE(m_pair->mirror->toPlainText(), translation);
 
