@@ -57,6 +57,8 @@ Stack *buildContent(const QJsonObject &payload)
     if (reply->objectName().isEmpty())
         reply->setObjectName(u"reply-card"_s);
     stretch(root, reply);
+    // A card kept from the last render was hidden by leaving its old column.
+    reply->show();
     return root;
 }
 

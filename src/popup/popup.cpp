@@ -5,6 +5,7 @@
 #include "content.h"
 #include "factories.h"
 #include "palette.h"
+#include "replycard.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "textrules.h"
@@ -13,6 +14,7 @@
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPropertyAnimation>
 #include <QScreen>
 #include <QScrollArea>
@@ -199,7 +201,12 @@ void Popup::render(const QJsonObject &payload)
     const QJsonValue token = payload.value(u"token");
     sync.proxy = proxy.isString() ? proxy.toString() : QString();
     sync.token = token.isString() ? token.toString() : QString();
-    sync.renderStarted();
+    // A repeated reply keeps its card, and with it the pending edit and the
+    // answer in flight; a new one drops them with the boxes they belong to.
+    const bool kept = keepReplyCard(payload);
+    if (!kept)
+        sync.renderStarted();
+    const int scrolled = m_scroll->verticalScrollBar()->value();
 
     clearRenderRegistries();
 
@@ -221,7 +228,14 @@ void Popup::render(const QJsonObject &payload)
         placeAndShow();
         m_renderedOnce = true;
     }
-    m_scroll->verticalScrollBar()->setValue(0);
+    // Typing goes on where it was: into the kept box, at the same place on
+    // screen, or into the new box of the same key.
+    QPlainTextEdit *focus = replyFocusAfterRender();
+    if (focus) {
+        content->show();
+        focus->setFocus(Qt::OtherFocusReason);
+    }
+    m_scroll->verticalScrollBar()->setValue(kept && focus ? scrolled : 0);
     if (!m_win->isVisible()) {
         m_win->show();
         bringToFront(m_win.get());

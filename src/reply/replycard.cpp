@@ -9,8 +9,13 @@
 #include "textlabel.h"
 #include "textviews.h"
 
+#include <QHash>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+#include <QTextCursor>
+
+#include <utility>
 
 namespace moxel {
 
@@ -18,6 +23,53 @@ namespace {
 
 const QString DraftKey = QStringLiteral("d0-text");
 const QString ChineseKey = QStringLiteral("d0-cn");
+
+struct ReplyInputs
+{
+    QString draft, cn, note, forbid, lang, langName;
+    friend bool operator==(const ReplyInputs &, const ReplyInputs &) = default;
+};
+
+ReplyInputs replyInputs(const QJsonObject &payload)
+{
+    return {str(payload, u"draft"),  str(payload, u"cn"),   str(payload, u"note"),
+            str(payload, u"forbid"), str(payload, u"lang"), str(payload, u"lang_name")};
+}
+
+// The reply card on screen, what it was built from and what it registered.
+struct OnScreen
+{
+    QPointer<QWidget> card;
+    ReplyInputs inputs;
+    QPointer<DraftCopyTarget> copy;
+    QPointer<ToggleTarget> toggle;
+    QPointer<EditCNTarget> edit;
+    QPointer<QPlainTextEdit> draft, cn;
+};
+
+// What one render hands to the next.
+struct Handover
+{
+    bool keep = false;
+    QString focusKey;
+    bool mirrorUnlocked = false;
+    QHash<QString, QString> edited; // the salesperson's text of each box they changed
+};
+
+OnScreen onScreen;
+Handover handover;
+
+// The new box shows the payload's text; one undo brings back what the
+// salesperson had typed into the box it replaces.
+void carryEdit(QPlainTextEdit *box, const QString &theirs)
+{
+    const QString upstream = plainText(box);
+    box->setPlainText(theirs);
+    QTextCursor all(box->document());
+    all.select(QTextCursor::Document);
+    all.insertText(upstream);
+    box->moveCursor(QTextCursor::Start);
+}
 
 QWidget *headerRow(const QString &draft)
 {
@@ -33,6 +85,7 @@ QWidget *headerRow(const QString &draft)
 
     auto *target = new DraftCopyTarget(DraftKey, draft, QStringLiteral("回复"));
     copyTargets.append(target);
+    onScreen.copy = target;
     QPushButton *copy = roundedButton(QStringLiteral("复制"), ACCENT);
     copy->setObjectName(QStringLiteral("d0-copy"));
     target->setParent(copy); // goes with its button even if no render follows
@@ -61,13 +114,88 @@ QWidget *finish(QWidget *column)
 {
     QWidget *framed = card(QString(), column);
     framed->setObjectName(QStringLiteral("reply-card"));
+    onScreen.card = framed;
+    handover.edited.clear(); // handed to this card's boxes only
     return framed;
+}
+
+QPlainTextEdit *box(const QString &key, const QString &text, bool cjk)
+{
+    const bool draft = key == DraftKey;
+    QPlainTextEdit *view = textBox(text, sidebarHeight(text, cjk), draft, draft, key, draft);
+    if (const auto theirs = handover.edited.constFind(key); theirs != handover.edited.cend())
+        carryEdit(view, *theirs);
+    return view;
+}
+
+QWidget *keptCard()
+{
+    handover.keep = false;
+    if (onScreen.draft)
+        TEXT_VIEWS.insert(DraftKey, onScreen.draft);
+    if (onScreen.cn)
+        TEXT_VIEWS.insert(ChineseKey, onScreen.cn);
+    if (onScreen.copy)
+        copyTargets.append(onScreen.copy);
+    if (onScreen.toggle)
+        toggleTargets.append(onScreen.toggle);
+    if (onScreen.edit)
+        editTargets.append(onScreen.edit);
+    return onScreen.card;
 }
 
 } // namespace
 
+bool keepReplyCard(const QJsonObject &payload)
+{
+    const ReplyInputs inputs = replyInputs(payload);
+    handover = Handover{};
+    for (QPlainTextEdit *view : {onScreen.draft.data(), onScreen.cn.data()}) {
+        if (!view)
+            continue;
+        // The window remembers its focus widget while the chat has the keyboard.
+        if (view->window()->focusWidget() == view) {
+            handover.focusKey = view->objectName();
+            handover.mirrorUnlocked = !view->isReadOnly();
+        }
+        // Undo is there only for what the salesperson did: every text the
+        // program writes starts a new history.
+        if (view->document()->isUndoAvailable())
+            handover.edited.insert(view->objectName(), plainText(view));
+    }
+    handover.keep = onScreen.card && onScreen.inputs == inputs;
+    if (!handover.keep)
+        return false;
+    handover.edited.clear();
+    copyTargets.take(onScreen.copy);
+    toggleTargets.take(onScreen.toggle);
+    editTargets.take(onScreen.edit);
+    return true;
+}
+
+QPlainTextEdit *replyFocusAfterRender()
+{
+    const QString key = std::exchange(handover.focusKey, QString());
+    QPlainTextEdit *view = key == DraftKey     ? onScreen.draft
+                           : key == ChineseKey ? onScreen.cn
+                                               : nullptr;
+    if (!view || !view->window()->isVisible())
+        return nullptr;
+    if (view == onScreen.cn) {
+        if (onScreen.toggle && onScreen.toggle->openView && onScreen.toggle->openView->isHidden())
+            onScreen.toggle->toggle();
+        if (onScreen.edit && handover.mirrorUnlocked && view->isReadOnly())
+            onScreen.edit->toggle();
+    }
+    return view;
+}
+
 QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QString &langName)
 {
+    if (handover.keep && onScreen.card)
+        return keptCard();
+    onScreen = OnScreen{};
+    onScreen.inputs = replyInputs(payload);
     const QString draft = str(payload, u"draft");
     const QString cn = str(payload, u"cn");
 
@@ -79,7 +207,8 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
         return finish(column);
     }
 
-    stretch(column, textBox(draft, sidebarHeight(draft, false), true, true, DraftKey, true), 0);
+    onScreen.draft = box(DraftKey, draft, false);
+    stretch(column, onScreen.draft, 0);
     if (cn.isEmpty())
         return finish(column);
 
@@ -88,7 +217,8 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
 
     Stack *section = vstack(4);
     section->setObjectName(QStringLiteral("d0-cn-section"));
-    stretch(section, textBox(cn, sidebarHeight(cn, true), false, false, ChineseKey, false), 0);
+    onScreen.cn = box(ChineseKey, cn, true);
+    stretch(section, onScreen.cn, 0);
 
     QPushButton *edit = roundedButton(QStringLiteral("编辑中文"));
     edit->setObjectName(QStringLiteral("d0-edit"));
@@ -97,6 +227,7 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
         target->setParent(edit);
         QObject::connect(edit, &QPushButton::clicked, target, &EditCNTarget::toggle);
         editTargets.append(target);
+        onScreen.edit = target;
     }
     section->append(edit);
     // Full width, so a long status message is cut rather than pushing the card.
@@ -105,6 +236,7 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
 
     QPushButton *toggle = sectionToggle(QStringLiteral("中文翻译"), section);
     toggle->setObjectName(QStringLiteral("d0-toggle"));
+    onScreen.toggle = toggle->findChild<ToggleTarget *>(QString(), Qt::FindDirectChildrenOnly);
 
     column->append(toggle);
     stretch(column, section, 0);

@@ -54,6 +54,8 @@ template<typename T> class TargetList
 {
 public:
     void append(T *target) { m_items.append(target); }
+    // Lets go of one target without releasing it.
+    void take(T *target) { m_items.removeAll(QPointer<T>(target)); }
     void clear()
     {
         for (const QPointer<T> &t : std::as_const(m_items)) {

@@ -5,9 +5,11 @@
 
 #include "synccontroller.h"
 #include "targets.h"
+#include "textlabel.h"
 #include "textviews.h"
 
 #include <QJsonDocument>
+#include <QPlainTextEdit>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
@@ -15,6 +17,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 using namespace moxel;
 using namespace Qt::StringLiterals;
@@ -24,6 +27,14 @@ namespace {
 QJsonObject payload(const QByteArray &json)
 {
     return QJsonDocument::fromJson(json).object();
+}
+
+// Opens the Chinese section and unlocks it, leaving the keyboard where it was.
+void openMirror(QWidget *content)
+{
+    content->findChild<QPushButton *>(u"d0-toggle"_s)->click();
+    content->findChild<QPushButton *>(u"d0-edit"_s)->click();
+    textView(u"d0-cn"_s)->clearFocus();
 }
 
 QJsonObject tallPayload(const QString &intent)
@@ -169,6 +180,80 @@ private Q_SLOTS:
             QCOMPARE(popup.window()->frameGeometry().width(), 400);
             QVERIFY(popup.window()->frameGeometry().topLeft() != QPoint(100, 100));
         }
+    }
+
+    // An upstream refresh while the salesperson types: a repeated reply keeps
+    // its card and all they did in it; a new one keeps the keyboard in the same
+    // box and their text one undo away.
+    void refreshKeepsTheSalespersonsWork_data()
+    {
+        QTest::addColumn<QByteArray>("next");
+        QTest::addColumn<bool>("edit");
+        QTest::addColumn<QString>("draft");  // the draft box after the render
+        QTest::addColumn<QString>("undone"); // ... after one Ctrl+Z
+        const QByteArray same = R"({"intent":"追问","draft":"Olá","cn":"你好","lang":"pt"})";
+        const QByteArray other = R"({"intent":"追问","draft":"Oi","cn":"嗨","lang":"pt"})";
+        QTest::newRow("same reply, edited") << same << true << u"OláEDITED"_s << u"Olá"_s;
+        QTest::newRow("same reply, untouched") << same << false << u"Olá"_s << u"Olá"_s;
+        QTest::newRow("new reply, edited") << other << true << u"Oi"_s << u"OláEDITED"_s;
+        QTest::newRow("new reply, untouched") << other << false << u"Oi"_s << u"Oi"_s;
+    }
+    void refreshKeepsTheSalespersonsWork()
+    {
+        QFETCH(QByteArray, next);
+        QFETCH(bool, edit);
+        QFETCH(QString, draft);
+        QFETCH(QString, undone);
+        const bool kept = next.contains("Olá");
+        Popup popup(PopupOptions{std::nullopt, QSizeF(400, 300), false});
+        popup.render(payload(R"({"intent":"询价","draft":"Olá","cn":"你好","lang":"pt",)"
+                             R"("analysis":"一段很长的分析。一段很长的分析。一段很长的分析。"})"));
+        QVERIFY(QTest::qWaitForWindowExposed(popup.window()));
+        QPlainTextEdit *old = textView(u"d0-text"_s);
+        QPlainTextEdit *mirror = textView(u"d0-cn"_s);
+        openMirror(popup.content());
+        old->setFocus();
+        old->moveCursor(QTextCursor::End);
+        if (edit)
+            QTest::keyClicks(old, u"EDITED"_s);
+        QScrollBar *bar = popup.scrollArea()->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+
+        popup.render(payload(next));
+        QPlainTextEdit *now = textView(u"d0-text"_s);
+        QCOMPARE(now == old, kept);
+        QCOMPARE(plainText(now), draft);
+        QCOMPARE(popup.window()->focusWidget(), now);
+        QCOMPARE(bar->value(), kept ? bar->maximum() : 0);
+        // Everything that reaches the card through a registry reaches the one on screen.
+        QCOMPARE(copyTargets.size(), 1);
+        QCOMPARE(editTargets.size(), 1);
+        QCOMPARE(toggleTargets.size(), 1);
+        QCOMPARE(textView(u"d0-cn"_s) == mirror, kept);
+        QCOMPARE(SYNC().links().value(u"d0-cn"_s).status.data(),
+                 popup.content()->findChild<TextLabel *>(u"d0-status"_s));
+        // The open, unlocked mirror and a pending edit live on with the card.
+        QCOMPARE(!textView(u"d0-cn"_s)->isReadOnly(), kept);
+        const QTimer *debounce = SYNC().findChild<QTimer *>(u"debounce:d0-text"_s);
+        QCOMPARE(debounce && debounce->isActive(), kept && edit);
+
+        if (kept && !edit) {
+            // Nothing was edited: the window is what a full rebuild shows.
+            now->clearFocus();
+            bar->setValue(0);
+            QCoreApplication::sendPostedEvents(); // the layouts a render leaves pending
+            const QImage shown = popup.window()->grab().toImage();
+            popup.render(payload("{}"));
+            popup.render(payload(next));
+            openMirror(popup.content());
+            QTRY_COMPARE(popup.window()->grab().toImage(), shown);
+            return;
+        }
+        QTest::keyClick(now, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(plainText(now), undone);
+        QTest::keyClicks(now, u"MORE"_s);
+        QCOMPARE(plainText(now).remove(u"MORE"_s), undone);
     }
 
     void movesAreRemembered()
