@@ -1,4 +1,5 @@
 #include "app.h"
+#include "clipboardkeeper.h"
 #include "inputreader.h"
 #include "lines.h"
 #include "options.h"
@@ -95,6 +96,7 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
         InputReader reader(std::move(lines), [&popup](const QJsonObject &p) { popup.render(p); });
         reader.start();
         status = QApplication::exec();
+        keepClipboardAfterExit();
         // Release this render's views and targets before the window goes.
         clearRenderRegistries();
     }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <csignal>
 #include <memory>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -120,6 +122,32 @@ QByteArray frameLineOf(const QRect &r)
     return QString::asprintf("FRAME x=%d y_from_top=%d w=%d h=%d first=true", r.x(), r.y(),
                              r.width(), r.height())
         .toUtf8();
+}
+
+// Where the draft box is in a screenshot of the window: its dark top-left corner.
+QPoint draftIn(const QImage &shot)
+{
+    const QRgb dark = qRgb(15, 27, 45);
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width() / 2; ++x) {
+            if (shot.pixel(x, y) == dark)
+                return {x, y};
+        }
+    }
+    return {-1, -1};
+}
+
+// The xclip serving `display`'s clipboard, or 0.
+qint64 clipboardKeeper(const QString &display)
+{
+    const QByteArray wanted = "DISPLAY=" + display.toUtf8();
+    for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        QFile cmd(u"/proc/"_s + pid + u"/cmdline"_s), env(u"/proc/"_s + pid + u"/environ"_s);
+        if (cmd.open(QIODevice::ReadOnly) && cmd.readAll().startsWith("xclip") &&
+            env.open(QIODevice::ReadOnly) && env.readAll().split('\0').contains(wanted))
+            return pid.toLongLong();
+    }
+    return 0;
 }
 
 QByteArray settingsIn(const QString &configFolder)
@@ -319,6 +347,113 @@ private Q_SLOTS:
             QVERIFY(p.finish());
             QCOMPARE(p.exitCode(), 0);
         }
+    }
+
+    // An upstream refresh while the salesperson types, then a copy and the end
+    // of the popup: the keys go on into the draft, an undo brings an edit back
+    // from a replaced box, and the copied text can still be pasted afterwards.
+    void salespersonsWorkSurvives_data()
+    {
+        QTest::addColumn<QByteArray>("next");
+        QTest::addColumn<bool>("closeWindow"); // else the input ends under the confirmation
+        QTest::newRow("same payload, then end of input") << Payload << false;
+        QTest::newRow("new payload, undo, then close")
+            << QByteArray("{\"intent\":\"询价\",\"draft\":\"Oi\",\"cn\":\"嗨\"}\n") << true;
+    }
+    void salespersonsWorkSurvives()
+    {
+        QFETCH(QByteArray, next);
+        QFETCH(bool, closeWindow);
+        XvfbServer x;
+        QVERIFY(x.start());
+        QVERIFY2(x.startWindowManager(), "openbox could not start");
+        QVERIFY(!x.startChat().isEmpty());
+        PopupProcess p(u"xcb"_s);
+        startPopup(p, {u"--debug"_s}, x.display());
+        const QString id = windowId(x.display());
+        const auto xdo = [&](const QString &args) {
+            xtool(x.display(), u"xdotool"_s, args.split(u' '));
+        };
+        const auto edits = [&](int n) { return p.waitForLines("SYNC: 检测到编辑 d0-text", n); };
+        const QTemporaryDir shots;
+        const QString shot = shots.filePath(u"popup.png"_s);
+        QPoint draft;
+        QTRY_VERIFY((xtool(x.display(), u"import"_s, {u"-window"_s, id, shot}),
+                     draft = draftIn(QImage(shot)))
+                        .x() >= 0);
+        xdo(u"mousemove --window %1 %2 %3 click 1"_s.arg(id)
+                .arg(draft.x() + 100)
+                .arg(draft.y() + 40));
+        xdo(u"key End type EDITED"_s);
+        QVERIFY(edits(6));
+
+        p.write(next);
+        QVERIFY(p.waitForLines("FRAME ", 2));
+        const bool replaced = next != Payload;
+        if (replaced) {
+            xdo(u"key ctrl+z End"_s);
+            QVERIFY(edits(7));
+        }
+        xdo(u"type MORE"_s);
+        QVERIFY(edits(replaced ? 11 : 10));
+        // 复制 sits at the right end of the row above the draft.
+        xdo(u"mousemove --window %1 %2 %3 click 1"_s.arg(id)
+                .arg(draft.x() + 310)
+                .arg(draft.y() - 17));
+        QString dialog;
+        QTRY_VERIFY(
+            !(dialog = xtool(x.display(), u"xdotool"_s, {u"search"_s, u"--name"_s, u"已复制回复"_s})
+                           .trimmed())
+                 .isEmpty());
+        if (closeWindow) {
+            sendDeleteWindow(x.display(), dialog.toULong());
+            QTRY_VERIFY(
+                xtool(x.display(), u"xdotool"_s, {u"search"_s, u"--name"_s, u"已复制回复"_s})
+                    .isEmpty());
+            sendDeleteWindow(x.display(), id.toULong());
+        } else {
+            p.closeInput();
+        }
+        QVERIFY(p.finish());
+        QCOMPARE(p.exitCode(), 0);
+
+        QCOMPARE(xtool(x.display(), u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}),
+                 u"OláEDITEDMORE"_s);
+        // The keeper holds no stream of ours and no terminal; another copy ends it.
+        const qint64 keeper = clipboardKeeper(x.display());
+        QVERIFY(keeper);
+        const QString proc = u"/proc/%1/"_s.arg(keeper);
+        const auto links = [](const QString &folder) {
+            QStringList targets;
+            for (const QString &fd : QDir(folder).entryList(QDir::System)) {
+                char target[256] = {};
+                ::readlink(qPrintable(folder + u'/' + fd), target, sizeof target - 1);
+                targets << QString::fromLatin1(target);
+            }
+            return targets;
+        };
+        const QStringList ours = links(u"/proc/self/fd"_s); // the popup's pipes, as its caller
+        for (const QString &target : links(proc + u"fd"_s))
+            QVERIFY2(target == u"/dev/null" || (!ours.contains(target) && !target.startsWith(u'/')),
+                     qPrintable(target));
+        const auto stat = [&](int field) {
+            QFile f(proc + u"stat"_s);
+            return f.open(QIODevice::ReadOnly)
+                       ? f.readAll().split(')').last().split(' ').value(field)
+                       : QByteArray("gone");
+        };
+        // A session of its own, with no terminal.
+        QVERIFY(stat(4).toLongLong() != ::getsid(0));
+        QCOMPARE(stat(5), QByteArray("0"));
+        QProcess other;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"DISPLAY"_s, x.display());
+        other.setProcessEnvironment(env);
+        other.start(u"xclip"_s, {u"-selection"_s, u"clipboard"_s, u"-i"_s});
+        other.write("other");
+        other.closeWriteChannel();
+        QVERIFY(other.waitForFinished());
+        QTRY_VERIFY(stat(1) == "gone" || stat(1) == "Z");
     }
 
     void closingTheWindowEndsTheProgram()
