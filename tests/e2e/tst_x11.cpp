@@ -477,8 +477,7 @@ private Q_SLOTS:
 
         QCOMPARE(xtool(x.display(), u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s}),
                  copied);
-        // The keeper holds none of the popup's streams, its caller's session
-        // or terminal; another program's copy ends it.
+        // The keeper holds none of the popup's streams; another program's copy ends it.
         const qint64 keeper = clipboardKeeper(x.display());
         QVERIFY(keeper);
         const QString proc = u"/proc/%1/"_s.arg(keeper);
@@ -495,21 +494,17 @@ private Q_SLOTS:
         for (const QString &target : links(proc + u"fd"_s))
             QVERIFY2(target == u"/dev/null" || (!ours.contains(target) && !target.startsWith(u'/')),
                      qPrintable(target));
-        const auto stat = [&](int field) {
+        const auto alive = [&] {
             QFile f(proc + u"stat"_s);
-            return f.open(QIODevice::ReadOnly)
-                       ? f.readAll().split(')').last().split(' ').value(field)
-                       : QByteArray("gone");
+            return f.open(QIODevice::ReadOnly) && !f.readAll().split(')').last().startsWith(" Z");
         };
-        QVERIFY(stat(4).toLongLong() != ::getsid(0));
-        QCOMPARE(stat(5), QByteArray("0"));
         QProcess other;
         other.setProcessEnvironment(p.env);
         other.start(u"xclip"_s, {u"-selection"_s, u"clipboard"_s, u"-i"_s});
         other.write("other");
         other.closeWriteChannel();
         QVERIFY(other.waitForFinished());
-        QTRY_VERIFY(stat(1) == "gone" || stat(1) == "Z");
+        QTRY_VERIFY(!alive());
         fcitx.kill();
         bus.kill();
         fcitx.waitForFinished();
