@@ -7,6 +7,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -58,6 +60,8 @@ QByteArray reasonPhrase(int status)
         return "Service Unavailable"_ba;
     case 504:
         return "Gateway Timeout"_ba;
+    case 505:
+        return "HTTP Version Not Supported"_ba;
     default:
         return "Status"_ba;
     }
@@ -127,23 +131,74 @@ void RequestParser::fail(int status, const QString &message)
     m_buffer.clear();
 }
 
+namespace {
+
+// Where the head ends: after the first empty line, lines ending in LF with an
+// optional CR before it, as RFC 9112 lets a server read them. -1 while the
+// empty line has not arrived; `from` is where a search may resume.
+qsizetype headEnd(const QByteArray &buffer, qsizetype *from)
+{
+    for (qsizetype lf = buffer.indexOf('\n', *from); lf >= 0; lf = buffer.indexOf('\n', lf + 1)) {
+        qsizetype next = lf + 1;
+        if (next < buffer.size() && buffer[next] == '\r')
+            ++next;
+        if (next < buffer.size() && buffer[next] == '\n')
+            return next + 1;
+    }
+    *from = std::max<qsizetype>(0, buffer.size() - 2);
+    return -1;
+}
+
+bool tokenChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c != 0 && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+}
+
+bool token(QByteArrayView text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), tokenChar);
+}
+
+} // namespace
+
 // False while the head is incomplete, or when it failed.
 bool RequestParser::parseHead()
 {
-    const qsizetype end = m_buffer.indexOf("\r\n\r\n");
+    const qsizetype end = headEnd(m_buffer, &m_searchFrom);
     if (end < 0 ? m_buffer.size() > m_maxHead : end > m_maxHead) {
-        fail(431, u"request head too large"_s);
+        fail(431, u"request head larger than %1 bytes"_s.arg(m_maxHead));
         return false;
     }
     if (end < 0)
         return false;
-    const QList<QByteArray> lines = m_buffer.left(end).split('\n');
-    m_buffer.remove(0, end + 4);
+    QList<QByteArray> lines = m_buffer.left(end).split('\n');
+    m_buffer.remove(0, end);
     m_headDone = true;
+    // The empty line and what split() made of the last line end.
+    lines.resize(lines.size() - 2);
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        // A lone CR is read as a line end by some servers and not by others,
+        // which is how one request is made to look like two.
+        if (line.contains('\r')) {
+            fail(400, u"carriage return inside a line"_s);
+            return false;
+        }
+    }
 
-    const QList<QByteArray> start = lines.first().trimmed().split(' ');
-    if (start.size() != 3 || !start[2].startsWith("HTTP/1.") || start[0].isEmpty()) {
+    const QList<QByteArray> start = lines.first().split(' ');
+    const QByteArray &version = start.value(2);
+    const bool versionShape = version.size() == 8 && version.startsWith("HTTP/") &&
+                              std::isdigit(uchar(version[5])) && version[6] == '.' &&
+                              std::isdigit(uchar(version[7]));
+    if (start.size() != 3 || !token(start[0]) || start[1].isEmpty() || !versionShape) {
         fail(400, u"malformed request line"_s);
+        return false;
+    }
+    if (start[2] != "HTTP/1.1" && start[2] != "HTTP/1.0") {
+        fail(505, u"only HTTP/1.0 and HTTP/1.1 are served"_s);
         return false;
     }
     m_request.method = start[0];
@@ -152,13 +207,23 @@ bool RequestParser::parseHead()
     m_request.path = query < 0 ? start[1] : start[1].left(query);
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines[i];
+        if (line.startsWith(' ') || line.startsWith('\t')) {
+            fail(400, u"folded header line"_s);
+            return false;
+        }
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0) {
+        const QByteArray name = line.left(colon);
+        if (colon > 0 && (name.endsWith(' ') || name.endsWith('\t'))) {
+            // Servers that trim it and servers that do not disagree on which
+            // header this is: the start of request smuggling.
+            fail(400, u"white space before the colon of a header"_s);
+            return false;
+        }
+        if (colon <= 0 || !token(name)) {
             fail(400, u"malformed header line"_s);
             return false;
         }
-        m_request.headers.append(
-            {line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
+        m_request.headers.append({name.toLower(), line.mid(colon + 1).trimmed()});
     }
 
     if (!m_request.header("transfer-encoding").isNull()) {

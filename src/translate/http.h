@@ -116,6 +116,7 @@ private:
     HttpRequest m_request;
     qint64 m_length = 0;
     qint64 m_unread = 0;
+    qsizetype m_searchFrom = 0;
     int m_errorStatus = 0;
     QString m_errorMessage;
 };

@@ -188,9 +188,11 @@ void TestTranslateService::rawRequests_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
 
     const QByteArray json = body(u"Olá"_s, u"pt"_s);
-    // "{host}" and "{port}" stand for where the test server listens.
+    // "{host}" and "{port}" stand for where the test server listens, "{pad}"
+    // and "{pad+1}" for filler that makes the head as large as the cap, or one more.
     const auto request = [](const QByteArray &method, const QByteArray &payload,
                             const QByteArray &extra = {},
                             const QByteArray &type = "application/json") {
@@ -199,49 +201,75 @@ void TestTranslateService::rawRequests_data()
                "\r\nContent-Length: " + QByteArray::number(payload.size()) + "\r\n\r\n" + payload;
     };
     const QByteArray filler = QByteArray(1024 - json.size() - 1, ' ');
+    const QByteArray post = "POST /translate HTTP/1.1\r\nHost: {host}\r\n";
 
-    QTest::newRow("body at the cap") << request("POST", filler + json + ' ') << 200;
-    QTest::newRow("body over the cap") << request("POST", filler + json + "  ") << 413;
-    QTest::newRow("declared far over the cap")
-        << "POST /translate HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n"_ba << 413;
-    QTest::newRow("GET") << request("GET", {}) << 405;
-    QTest::newRow("chunked")
-        << "POST /translate HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"_ba
-        << 411;
+    QTest::newRow("body at the cap") << request("POST", filler + json + ' ') << 200 << QString();
+    QTest::newRow("body over the cap")
+        << request("POST", filler + json + "  ") << 413 << u"larger than 1024"_s;
+    // Read and dropped in many pieces, so that closing does not reset the
+    // connection before the client has read its answer.
+    QTest::newRow("body far over the cap, sent")
+        << request("POST", QByteArray(512 << 10, ' ')) << 413 << u"larger than 1024"_s;
+    QTest::newRow("declared far over the cap") << post + "Content-Length: 99999999\r\n\r\n"
+                                               << 413 << u"larger than 1024"_s;
+    QTest::newRow("GET") << request("GET", {}) << 405 << u"POST"_s;
+    QTest::newRow("chunked") << post + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"
+                             << 411 << u"Content-Length"_s;
     QTest::newRow("two lengths")
         << request("POST", json, "Content-Length: " + QByteArray::number(json.size() + 1) + "\r\n")
-        << 400;
-    QTest::newRow("negative length")
-        << "POST /translate HTTP/1.1\r\nContent-Length: -1\r\n\r\n"_ba << 400;
-    QTest::newRow("not HTTP") << "hello there\r\n\r\n"_ba << 400;
+        << 400 << u"Content-Length"_s;
+    QTest::newRow("negative length") << post + "Content-Length: -1\r\n\r\n"
+                                     << 400 << u"Content-Length"_s;
+    QTest::newRow("not HTTP") << "hello there\r\nHost: {host}\r\n\r\n"_ba << 400
+                              << u"request line"_s;
+    QTest::newRow("HTTP/1.7") << request("POST", json).replace("HTTP/1.1", "HTTP/1.7") << 505
+                              << u"HTTP/1.1"_s;
+    QTest::newRow("HTTP/1.0") << request("POST", json).replace("HTTP/1.1", "HTTP/1.0") << 200
+                              << QString();
+    QTest::newRow("bare line feeds")
+        << request("POST", json).replace("\r\n", "\n") << 200 << QString();
+    QTest::newRow("bare carriage return")
+        << request("POST", json, "X-A: 1\rContent-Length: 0\r\n") << 400 << u"carriage return"_s;
     QTest::newRow("header line without colon")
-        << "POST /translate HTTP/1.1\r\nX-Token abc\r\n\r\n"_ba << 400;
-    QTest::newRow("head too large")
-        << "POST /translate HTTP/1.1\r\nX-Pad: " + QByteArray(20000, 'a') + "\r\n\r\n"
-        << 431;
-    QTest::newRow("head too large, unfinished")
-        << "POST /translate HTTP/1.1\r\nX-Pad: " + QByteArray(20000, 'a') << 431;
+        << request("POST", json, "X-Token abc\r\n") << 400 << u"malformed header"_s;
+    QTest::newRow("space before the colon")
+        << request("POST", json).replace("Content-Length:", "Content-Length :") << 400
+        << u"before the colon"_s;
+    QTest::newRow("folded line") << request("POST", json, "X-A: 1\r\n\tX-Token: abc\r\n") << 400
+                                 << u"folded"_s;
+    QTest::newRow("head at the cap")
+        << request("POST", json, "X-Pad: {pad}\r\n") << 200 << QString();
+    QTest::newRow("head over the cap")
+        << request("POST", json, "X-Pad: {pad+1}\r\n") << 431 << u"larger than 16384"_s;
+    QTest::newRow("head over the cap, unfinished")
+        << post + "X-Pad: " + QByteArray(20000, 'a') << 431 << u"larger than 16384"_s;
 
     // What a web page can make a browser send must not reach a backend.
     const auto hostIs = [&](const QByteArray &host) {
         return request("POST", json).replace("Host: {host}\r\n", host);
     };
-    QTest::newRow("localhost") << hostIs("Host: LocalHost:{port}\r\n") << 200;
-    QTest::newRow("charset") << request("POST", json, {}, "application/json; charset=utf-8") << 200;
-    QTest::newRow("no Host") << hostIs({}) << 400;
-    QTest::newRow("two Hosts") << request("POST", json, "Host: {host}\r\n") << 400;
-    QTest::newRow("another name") << hostIs("Host: attacker.example:{port}\r\n") << 403;
-    QTest::newRow("another port") << hostIs("Host: 127.0.0.1:1\r\n") << 403;
-    QTest::newRow("no port") << hostIs("Host: 127.0.0.1\r\n") << 403;
-    QTest::newRow("Origin") << request("POST", json, "Origin: https://evil.example\r\n") << 403;
-    QTest::newRow("text/plain") << request("POST", json, {}, "text/plain") << 415;
-    QTest::newRow("JSON look-alike") << request("POST", json, {}, "application/jsonp") << 415;
+    QTest::newRow("localhost") << hostIs("Host: LocalHost:{port}\r\n") << 200 << QString();
+    QTest::newRow("charset") << request("POST", json, {}, "application/json; charset=utf-8") << 200
+                             << QString();
+    QTest::newRow("no Host") << hostIs({}) << 400 << u"Host"_s;
+    QTest::newRow("two Hosts") << request("POST", json, "Host: {host}\r\n") << 400 << u"Host"_s;
+    QTest::newRow("another name") << hostIs("Host: attacker.example:{port}\r\n") << 403
+                                  << u"Host"_s;
+    QTest::newRow("another port") << hostIs("Host: 127.0.0.1:1\r\n") << 403 << u"Host"_s;
+    QTest::newRow("no port") << hostIs("Host: 127.0.0.1\r\n") << 403 << u"Host"_s;
+    QTest::newRow("Origin") << request("POST", json, "Origin: https://evil.example\r\n") << 403
+                            << u"web pages"_s;
+    QTest::newRow("text/plain") << request("POST", json, {}, "text/plain") << 415
+                                << u"Content-Type"_s;
+    QTest::newRow("JSON look-alike")
+        << request("POST", json, {}, "application/jsonp") << 415 << u"Content-Type"_s;
 }
 
 void TestTranslateService::rawRequests()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(int, status);
+    QFETCH(QString, error);
 
     DemoBackend demo(PhraseTable::builtIn());
     HttpLimits limits;
@@ -249,12 +277,21 @@ void TestTranslateService::rawRequests()
     Running running(&demo, {}, limits);
     const QByteArray port = QByteArray::number(running.server.port());
     bytes.replace("{host}", "127.0.0.1:" + port).replace("{port}", port);
+    for (const int over : {0, 1}) {
+        const QByteArray mark = over ? "{pad+1}" : "{pad}";
+        if (bytes.contains(mark)) {
+            const qsizetype head = bytes.indexOf("\r\n\r\n") + 4 - mark.size();
+            bytes.replace(mark, QByteArray(limits.maxHead - head + over, 'a'));
+        }
+    }
     const Response response = rawExchange(running.server.port(), bytes);
     if (status == 200) {
         QCOMPARE(response.status, 200);
         QVERIFY(response.json().value(u"text"_s).isString());
     } else {
         verifyFailure(response, status);
+        QVERIFY2(response.json().value(u"error"_s).toString().contains(error),
+                 response.body.constData());
     }
 }
 
