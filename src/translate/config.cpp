@@ -2,9 +2,13 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QHostAddress>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -14,6 +18,14 @@ namespace {
 
 const QStringList BACKENDS = {u"demo"_s, u"libretranslate"_s, u"openai"_s};
 
+// Secrets go into request headers and bodies: a line break in one could add
+// a header of its own.
+bool plainSecret(const QByteArray &secret)
+{
+    return std::none_of(secret.begin(), secret.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 std::optional<QByteArray> readSecret(const QString &path, QString *error)
 {
     QFile file(path);
@@ -21,18 +33,50 @@ std::optional<QByteArray> readSecret(const QString &path, QString *error)
         *error = u"cannot read %1: %2"_s.arg(path, file.errorString());
         return std::nullopt;
     }
+    // As ssh does with keys: a secret that other users can read is no longer
+    // one, and saying so now is kinder than a leak found later.
+    struct stat info
+    {};
+    if (::fstat(file.handle(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 077)) {
+        *error = u"%1 is open to other users (mode %2); make it private with: chmod 600 %1"_s.arg(
+            path, QString::number(info.st_mode & 0777, 8).rightJustified(4, u'0'));
+        return std::nullopt;
+    }
     const QByteArray secret = file.read(64 * 1024).trimmed();
     if (secret.isEmpty()) {
         *error = u"%1 is empty"_s.arg(path);
         return std::nullopt;
     }
-    for (char c : secret) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            *error = u"%1 holds a line break or another control character"_s.arg(path);
-            return std::nullopt;
-        }
+    if (!plainSecret(secret)) {
+        *error = u"%1 holds a line break or another control character"_s.arg(path);
+        return std::nullopt;
     }
     return secret;
+}
+
+// The first of `names` that is set, trimmed.
+std::optional<QByteArray> envSecret(const EnvLookup &env, std::initializer_list<const char *> names,
+                                    QString *error)
+{
+    for (const char *name : names) {
+        const QByteArray secret = env(name).trimmed();
+        if (secret.isEmpty())
+            continue;
+        if (!plainSecret(secret)) {
+            *error = u"%1 holds a line break or another control character"_s.arg(
+                QLatin1StringView(name));
+            return std::nullopt;
+        }
+        return secret;
+    }
+    return QByteArray();
+}
+
+bool loopbackUrl(const QUrl &url)
+{
+    const QString host = url.host();
+    return host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0 ||
+           QHostAddress(host).isLoopback();
 }
 
 std::optional<QUrl> upstreamUrl(const QString &text)
@@ -87,11 +131,16 @@ Options:
                       more wait in line, beyond that the answer is 503.
   --phrases FILE      Extra demo sentences, as {"phrases": [{"pt": "...",
                       "zh": "..."}, ...]}.
+  --allow-key-over-plain-http
+                      Send the API key to a --url on another machine over
+                      plain http://, unencrypted. Refused without it.
   -h, --help          This text.
   --version           The version.
 
 Secrets are never taken from the command line, where other users of the
-machine could read them: use the environment or a file.
+machine could read them: use the environment or a file that only you can
+read (chmod 600). A secret with a line break or another control character
+is refused, and so is a key file or token file that others can read.
 
 Examples:
   moxel-translate
@@ -117,8 +166,9 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
     const QCommandLineOption maxBody(u"max-body"_s, {}, u"BYTES"_s);
     const QCommandLineOption maxUpstream(u"max-upstream"_s, {}, u"N"_s);
     const QCommandLineOption phrases(u"phrases"_s, {}, u"FILE"_s);
+    const QCommandLineOption plainKey(u"allow-key-over-plain-http"_s);
     parser.addOptions({help, version, port, backend, url, model, keyFile, tokenFile, timeout,
-                       maxBody, maxUpstream, phrases});
+                       maxBody, maxUpstream, phrases, plainKey});
 
     ConfigResult result;
     if (!parser.parse(arguments)) {
@@ -196,7 +246,7 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
     }
     config.upstream.timeout = config.service.timeout;
 
-    for (const QCommandLineOption *option : {&url, &keyFile, &model, &phrases}) {
+    for (const QCommandLineOption *option : {&url, &keyFile, &model, &phrases, &plainKey}) {
         const bool fits = option == &phrases ? demo : option == &model ? openai : !demo;
         if (parser.isSet(*option) && !fits) {
             result.error = u"--%1 does not apply to --backend %2"_s.arg(
@@ -205,13 +255,12 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
         }
     }
 
-    config.service.token = env("MOXEL_TRANSLATE_TOKEN").trimmed();
-    if (parser.isSet(tokenFile)) {
-        const std::optional<QByteArray> token = readSecret(parser.value(tokenFile), &result.error);
-        if (!token)
-            return result;
-        config.service.token = *token;
-    }
+    const std::optional<QByteArray> token =
+        parser.isSet(tokenFile) ? readSecret(parser.value(tokenFile), &result.error)
+                                : envSecret(env, {"MOXEL_TRANSLATE_TOKEN"}, &result.error);
+    if (!token)
+        return result;
+    config.service.token = *token;
 
     if (!demo) {
         const QString address =
@@ -224,18 +273,19 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
             return result;
         }
         config.upstream.base = *base;
-        if (openai) {
-            config.upstream.secret = env("MOXEL_OPENAI_API_KEY").trimmed();
-            if (config.upstream.secret.isEmpty())
-                config.upstream.secret = env("OPENAI_API_KEY").trimmed();
-        } else {
-            config.upstream.secret = env("MOXEL_LIBRETRANSLATE_KEY").trimmed();
-        }
-        if (parser.isSet(keyFile)) {
-            const std::optional<QByteArray> key = readSecret(parser.value(keyFile), &result.error);
-            if (!key)
-                return result;
-            config.upstream.secret = *key;
+        const std::optional<QByteArray> key =
+            parser.isSet(keyFile) ? readSecret(parser.value(keyFile), &result.error)
+            : openai ? envSecret(env, {"MOXEL_OPENAI_API_KEY", "OPENAI_API_KEY"}, &result.error)
+                     : envSecret(env, {"MOXEL_LIBRETRANSLATE_KEY"}, &result.error);
+        if (!key)
+            return result;
+        config.upstream.secret = *key;
+        if (!key->isEmpty() && base->scheme() == u"http" && !loopbackUrl(*base) &&
+            !parser.isSet(plainKey)) {
+            result.error = u"--url: %1 is another machine over plain http://, which would send the "
+                           u"API key unencrypted; use https://, or --allow-key-over-plain-http "
+                           u"if the network between is trusted"_s.arg(base->host());
+            return result;
         }
     }
     if (openai) {

