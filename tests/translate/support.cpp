@@ -95,13 +95,21 @@ Response rawExchange(quint16 port, const QByteArray &bytes)
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(10000))
         return {};
+    // As most clients do: the whole request first, then the answer. One that
+    // is reset while still sending never reads what was answered; a small
+    // send buffer keeps a large request from vanishing into the kernel at once.
+    socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 16 * 1024);
+    QSignalSpy gone(&socket, &QTcpSocket::disconnected);
     socket.write(bytes);
+    (void)QTest::qWaitFor(
+        [&] {
+            return socket.bytesToWrite() == 0 || socket.state() != QAbstractSocket::ConnectedState;
+        },
+        30000);
     QByteArray received;
     QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
-    if (socket.state() != QAbstractSocket::UnconnectedState) {
-        QSignalSpy gone(&socket, &QTcpSocket::disconnected);
+    if (socket.state() != QAbstractSocket::UnconnectedState && gone.isEmpty())
         gone.wait(30000);
-    }
     received += socket.readAll();
     Response response;
     const QList<QByteArray> start = received.left(received.indexOf("\r\n")).split(' ');

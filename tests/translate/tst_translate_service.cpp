@@ -209,7 +209,7 @@ void TestTranslateService::rawRequests_data()
     // Read and dropped in many pieces, so that closing does not reset the
     // connection before the client has read its answer.
     QTest::newRow("body far over the cap, sent")
-        << request("POST", QByteArray(512 << 10, ' ')) << 413 << u"larger than 1024"_s;
+        << request("POST", QByteArray(1 << 20, ' ')) << 413 << u"larger than 1024"_s;
     QTest::newRow("declared far over the cap") << post + "Content-Length: 99999999\r\n\r\n"
                                                << 413 << u"larger than 1024"_s;
     QTest::newRow("GET") << request("GET", {}) << 405 << u"POST"_s;
