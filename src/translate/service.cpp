@@ -114,9 +114,9 @@ public:
         : QObject(exchange), service(service), exchange(exchange), text(std::move(text)),
           to(std::move(to))
     {}
+    // The backend call is a child, deleted after this.
     ~Job() override
     {
-        delete call;
         if (!service)
             return;
         if (holding)
@@ -163,7 +163,7 @@ void TranslateService::start(Job *job)
 {
     ++m_running;
     job->holding = true;
-    job->call = m_backend->translate(job->text, job->to, nullptr);
+    job->call = m_backend->translate(job->text, job->to, job);
     connect(job->call, &BackendCall::finished, job, [job](const Outcome &outcome) {
         if (outcome.ok)
             job->exchange->respondJson(200, QJsonObject{{u"text"_s, outcome.text}});
