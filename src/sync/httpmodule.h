@@ -16,7 +16,7 @@ class QObject;
 namespace moxel {
 
 // Raised whenever HttpModule or a type it passes changes.
-inline constexpr int HttpModuleAbi = 1;
+inline constexpr int HttpModuleAbi = 2;
 
 struct HttpPost
 {
@@ -24,9 +24,11 @@ struct HttpPost
     QByteArray token; // sent as X-Token unless empty
     QByteArray body;  // JSON
     qint64 maxAnswerBytes = 0;
+    // Longest wait without data before the exchange fails; 0: none.
+    int transferTimeoutMs = 0;
 };
 
-struct HttpExchange
+struct HttpPostResult
 {
     // What the service sent, whatever its HTTP status; empty when the
     // exchange failed before an answer could be read.
@@ -37,14 +39,14 @@ struct HttpExchange
     bool tooLarge = false;
 };
 
-using HttpDone = std::function<void(const HttpExchange &)>;
+using HttpDone = std::function<void(const HttpPostResult &)>;
 
 struct HttpModule
 {
     int abi; // HttpModuleAbi of the module's build, checked before anything else is used
     // A session: no proxy, no cache, no cookies kept, redirects followed only
-    // within the same origin, 45 s transfer timeout. Deleting it abandons what
-    // is in flight without calling their `done`.
+    // within the same origin. Deleting it abandons what is in flight without
+    // calling their `done`.
     QObject *(*newSession)(QObject *parent);
     // Sends `request` as a POST through `session`; `done` is called once from
     // the event loop, unless the session is deleted first.

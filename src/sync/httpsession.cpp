@@ -14,8 +14,6 @@ namespace moxel {
 
 namespace {
 
-constexpr int TransferTimeoutMs = 45000;
-
 // Nothing a service sets survives the request, and nothing is ever sent back.
 class NoCookies final : public QNetworkCookieJar
 {
@@ -35,7 +33,6 @@ public:
         setCache(nullptr);
         setStrictTransportSecurityEnabled(false);
         setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
-        setTransferTimeout(TransferTimeoutMs);
     }
 
     ~Session() override
@@ -75,7 +72,7 @@ void send(QObject *session, const HttpPost &post, HttpDone done)
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     if (!post.token.isEmpty())
         request.setRawHeader(QByteArrayLiteral("X-Token"), post.token);
-    request.setTransferTimeout(TransferTimeoutMs);
+    request.setTransferTimeout(post.transferTimeoutMs);
     // The token must never follow a redirect to another host.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::SameOriginRedirectPolicy);
@@ -99,7 +96,7 @@ void send(QObject *session, const HttpPost &post, HttpDone done)
     QObject::connect(
         reply, &QNetworkReply::finished, reply, [reply, tooLarge, done = std::move(done)] {
             reply->deleteLater();
-            HttpExchange exchange;
+            HttpPostResult exchange;
             exchange.tooLarge = *tooLarge;
             const QNetworkReply::NetworkError error = reply->error();
             if (!exchange.tooLarge && error != QNetworkReply::NoError && !isHttpStatus(reply))

@@ -18,6 +18,7 @@ struct ModuleState
 {
     QString file; // empty: next to the program
     const HttpModule *table = nullptr;
+    std::chrono::milliseconds transferTimeout = TransferTimeout;
 };
 
 ModuleState &moduleState()
@@ -81,7 +82,13 @@ QObject *newSession(QObject *parent)
 
 void setHttpModuleFile(const QString &file)
 {
-    moduleState() = ModuleState{file, nullptr};
+    moduleState().file = file;
+    moduleState().table = nullptr;
+}
+
+void setTransferTimeout(std::chrono::milliseconds timeout)
+{
+    moduleState().transferTimeout = timeout;
 }
 
 void translate(const QString &text, const QString &to, TranslateDone done)
@@ -102,8 +109,9 @@ void translate(const QString &text, const QString &to, TranslateDone done)
         return;
     }
 
-    const HttpPost post{*url, sync.token.toUtf8(), requestBody(text, to), MaxAnswerBytes};
-    http->post(sync.session(), post, [done = std::move(done)](const HttpExchange &exchange) {
+    const HttpPost post{*url, sync.token.toUtf8(), requestBody(text, to), MaxAnswerBytes,
+                        int(moduleState().transferTimeout.count())};
+    http->post(sync.session(), post, [done = std::move(done)](const HttpPostResult &exchange) {
         const bool debug = SYNC().debug;
         if (exchange.tooLarge) {
             if (debug)

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -13,6 +14,8 @@ namespace moxel {
 // of a chat message is kilobytes, and writing megabytes into the mirror would
 // freeze the window while it lays them out.
 inline constexpr qint64 MaxAnswerBytes = 4 * 1024 * 1024;
+// A request that goes this long without data fails.
+inline constexpr std::chrono::milliseconds TransferTimeout{45000};
 
 using TranslateDone = std::function<void(const std::optional<QString> &)>;
 
@@ -32,5 +35,7 @@ QObject *newSession(QObject *parent);
 // build folder. Test programs live elsewhere and name the file here; the next
 // request loads it (a module once loaded is never unloaded).
 void setHttpModuleFile(const QString &file);
+// For tests that cannot wait for TransferTimeout; applies to later requests.
+void setTransferTimeout(std::chrono::milliseconds timeout);
 
 } // namespace moxel
