@@ -63,25 +63,28 @@ UpstreamSettings settingsFor(const QUrl &base, const QByteArray &secret)
     return settings;
 }
 
-void addFailureRows(const QByteArray &errorBody, const QString &errorText)
+// `unreadable` is what the backend says of a 2xx answer it cannot read.
+void addFailureRows(const QByteArray &errorBody, const QString &errorText,
+                    const QString &unreadable)
 {
     QTest::newRow("error body, 4xx") << Scripted::json(400, errorBody) << 502 << errorText;
     QTest::newRow("error body, 5xx") << Scripted::json(503, errorBody) << 502 << errorText;
     QTest::newRow("HTML error page")
         << Scripted::json(500, "<html>oops</html>") << 502 << u"HTTP 500"_s;
     QTest::newRow("malformed JSON")
-        << Scripted::json(200, "{\"translatedText\": \"x") << 502 << QString();
-    QTest::newRow("JSON array") << Scripted::json(200, "[\"x\"]") << 502 << QString();
+        << Scripted::json(200, "{\"translatedText\": \"x") << 502 << unreadable;
+    QTest::newRow("JSON array") << Scripted::json(200, "[\"x\"]") << 502 << unreadable;
     QTest::newRow("hang past the timeout") << Scripted::hang() << 504 << u"within"_s;
     QTest::newRow("10 MB answer") << Scripted::json(200, QByteArray(10 * 1024 * 1024, 'x')) << 502
                                   << u"larger"_s;
     Scripted unannounced = Scripted::json(200, QByteArray(10 * 1024 * 1024, ' '));
     unannounced.closeDelimited = true;
     QTest::newRow("10 MB answer without length") << unannounced << 502 << u"larger"_s;
-    QTest::newRow("not HTTP") << Scripted::raw("SSH-2.0-OpenSSH\r\n\r\n") << 502 << QString();
+    QTest::newRow("not HTTP") << Scripted::raw("SSH-2.0-OpenSSH\r\n\r\n") << 502
+                              << u"upstream failed"_s;
     QTest::newRow("closed mid-answer")
         << Scripted::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"translatedText\":")
-        << 502 << QString();
+        << 502 << u"upstream failed"_s;
 }
 
 void verifyOutcome(const Response &response, int status, const QString &expected)
@@ -138,7 +141,8 @@ void TestTranslateBackends::libreAnswers_data()
         << Scripted::json(200, R"({"text":"你好"})") << 502 << u"translatedText"_s;
     QTest::newRow("translatedText with an error status")
         << Scripted::json(500, R"({"translatedText":"你好"})") << 502 << u"HTTP 500"_s;
-    addFailureRows(R"({"error":"zh is not supported"})", u"zh is not supported"_s);
+    addFailureRows(R"({"error":"zh is not supported"})", u"zh is not supported"_s,
+                   u"answer without a \"translatedText\" string"_s);
 }
 
 void TestTranslateBackends::libreAnswers()
@@ -274,7 +278,7 @@ void TestTranslateBackends::openaiAnswers_data()
                                R"("type":"invalid_request_error","code":"invalid_api_key"}})")
         << 502 << u"HTTP 401: Incorrect API key provided"_s;
     addFailureRows(R"({"error":"model \"qwen\" not found, try pulling it first"})",
-                   u"model \"qwen\" not found"_s);
+                   u"model \"qwen\" not found"_s, u"answer without choices[0].message.content"_s);
 }
 
 void TestTranslateBackends::openaiAnswers()
