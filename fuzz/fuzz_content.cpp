@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLayout>
 #include <QWidget>
 
@@ -41,8 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             target->toggle();
     content->layout()->activate();
     (void)content->grab();
+    // Whatever the payload holds is shown as it is, never as markup.
+    for (const QLabel *label : content->findChildren<QLabel *>())
+        if (label->textFormat() != Qt::PlainText)
+            __builtin_trap();
     // What the next render does, so nothing of this one outlives the input.
     clearRenderRegistries();
+    if (!toggleTargets.isEmpty() || !copyTargets.isEmpty() || !editTargets.isEmpty())
+        __builtin_trap();
     content.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
