@@ -63,12 +63,17 @@ private Q_SLOTS:
     {
         // The tail of a refused line must never come back as a line of its own.
         const QByteArray longLine = QByteArray(5000, 'x') + "{\"a\":1}";
-        const auto lines = readAll("{}\n" + longLine + "\n{\"b\":2}\n" + longLine, 1000);
-        QCOMPARE(lines.size(), 4);
+        const QByteArray atCap(1000, 'y');
+        const auto lines = readAll(
+            "{}\n" + longLine + "\n{\"b\":2}\n" + atCap + "\n" + atCap + "z\n" + longLine, 1000);
+        QCOMPARE(lines.size(), 6);
         QCOMPARE(lines[0].first, LineReader::Result::Line);
         QCOMPARE(lines[1].first, LineReader::Result::TooLong);
         QCOMPARE(lines[2].second, QByteArray("{\"b\":2}\n"));
-        QCOMPARE(lines[3].first, LineReader::Result::TooLong);
+        // The cap counts the line without its line feed.
+        QCOMPARE(lines[3].second, atCap + "\n");
+        QCOMPARE(lines[4].first, LineReader::Result::TooLong);
+        QCOMPARE(lines[5].first, LineReader::Result::TooLong);
     }
 
     void manyLinesInOneWrite()

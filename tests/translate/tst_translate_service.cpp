@@ -86,6 +86,7 @@ private Q_SLOTS:
     void clientLeavingCancelsItsCall();
     void idleConnectionsDoNotLockOut_data();
     void idleConnectionsDoNotLockOut();
+    void busyConnectionsAtTheLimit();
     void logLinesKeepSecrets();
     void phrases_data();
     void phrases();
@@ -393,6 +394,30 @@ void TestTranslateService::idleConnectionsDoNotLockOut()
     const Response response = post(running.url(), body(u"Bom dia"_s, u"zh"_s));
     QCOMPARE(response.status, 200);
     QCOMPARE(response.json().value(u"text"_s), DEMO_MARKER + u"\nBom dia"_s);
+}
+
+void TestTranslateService::busyConnectionsAtTheLimit()
+{
+    // Requests being answered are never displaced: at the limit each one is
+    // served, one more is closed unanswered.
+    HeldBackend held;
+    HttpLimits limits;
+    limits.maxConnections = 2;
+    Running running(&held, {}, limits);
+    QNetworkAccessManager network;
+    QNetworkRequest request(running.url());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
+    std::vector<std::unique_ptr<QNetworkReply>> replies;
+    for (const QString &text : {u"one"_s, u"two"_s}) {
+        replies.emplace_back(network.post(request, body(text, u"zh"_s)));
+        QTRY_COMPARE(held.calls.size(), qsizetype(replies.size()));
+    }
+    const Response refused = rawExchange(running.server.port(), "P");
+    QCOMPARE(refused.status, 0);
+    QCOMPARE(held.calls.size(), 2);
+    Q_EMIT held.calls[1]->finished(Outcome::success(u"二"_s));
+    QTRY_VERIFY(replies[1]->isFinished());
+    QCOMPARE(replies[1]->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
 }
 
 void TestTranslateService::logLinesKeepSecrets()
