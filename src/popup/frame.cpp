@@ -90,6 +90,75 @@ bool savedFrameUsable(const QRectF &f, const QList<QRectF> &visibleFrames)
     return false;
 }
 
+QRect DeviceScale::toDevice(const QRectF &p) const
+{
+    const auto px = [](double v) { return int(std::lround(v)); };
+    return QRect(px((p.x() - origin.x()) * factor + origin.x()),
+                 px((p.y() - origin.y()) * factor + origin.y()), px(p.width() * factor),
+                 px(p.height() * factor));
+}
+
+QRectF DeviceScale::toPoints(const QRect &d) const
+{
+    return QRectF((d.x() - origin.x()) / factor + origin.x(),
+                  (d.y() - origin.y()) / factor + origin.y(), d.width() / factor,
+                  d.height() / factor);
+}
+
+Strut Strut::fromValues(const QList<int> &v, const QSize &root)
+{
+    Strut s;
+    if (v.size() < 4)
+        return s;
+    s.left = v[0];
+    s.right = v[1];
+    s.top = v[2];
+    s.bottom = v[3];
+    if (v.size() >= 12) {
+        s.leftStartY = v[4];
+        s.leftEndY = v[5];
+        s.rightStartY = v[6];
+        s.rightEndY = v[7];
+        s.topStartX = v[8];
+        s.topEndX = v[9];
+        s.bottomStartX = v[10];
+        s.bottomEndX = v[11];
+    } else {
+        s.leftEndY = s.rightEndY = root.height() - 1;
+        s.topEndX = s.bottomEndX = root.width() - 1;
+    }
+    return s;
+}
+
+QRect visibleArea(const QRect &screen, const QSize &root, const QList<Strut> &struts,
+                  const QList<QRect> &workAreas)
+{
+    for (const QRect &area : workAreas) {
+        if (screen.contains(area))
+            return area;
+    }
+    QRect visible = screen;
+    // Each reservation is a band along a root edge; it counts on the screens it reaches.
+    for (const Strut &s : struts) {
+        const auto band = [](int x1, int y1, int x2, int y2) {
+            return QRect(QPoint(x1, y1), QPoint(x2, y2));
+        };
+        if (s.left > 0 && band(0, s.leftStartY, s.left - 1, s.leftEndY).intersects(screen))
+            visible.setLeft(qMax(visible.left(), s.left));
+        if (s.right > 0 &&
+            band(root.width() - s.right, s.rightStartY, root.width() - 1, s.rightEndY)
+                .intersects(screen))
+            visible.setRight(qMin(visible.right(), root.width() - s.right - 1));
+        if (s.top > 0 && band(s.topStartX, 0, s.topEndX, s.top - 1).intersects(screen))
+            visible.setTop(qMax(visible.top(), s.top));
+        if (s.bottom > 0 &&
+            band(s.bottomStartX, root.height() - s.bottom, s.bottomEndX, root.height() - 1)
+                .intersects(screen))
+            visible.setBottom(qMin(visible.bottom(), root.height() - s.bottom - 1));
+    }
+    return visible.isValid() ? visible : screen;
+}
+
 namespace {
 
 QString truncated(double v)

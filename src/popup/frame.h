@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QRect>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -45,6 +46,36 @@ QRectF defaultFrame(const std::optional<QSizeF> &fixedSize, const QRectF &visibl
 // A remembered frame is used when it is 340 to 620 wide, at least 480 high and
 // overlaps the visible frame of some screen.
 bool savedFrameUsable(const QRectF &frame, const QList<QRectF> &visibleFrames);
+
+// A screen's device pixels against its points: Qt keeps a screen's top-left
+// corner in both and scales everything else from there.
+struct DeviceScale
+{
+    QPointF origin;
+    double factor = 1;
+
+    // Each number to the nearest pixel, so a frame that came from pixels goes back exactly.
+    QRect toDevice(const QRectF &points) const;
+    QRectF toPoints(const QRect &device) const;
+};
+
+// Space a dock reserves along the root window's edges (_NET_WM_STRUT_PARTIAL:
+// left, right, top, bottom, then the start and end of each along its edge).
+struct Strut
+{
+    int left = 0, right = 0, top = 0, bottom = 0;
+    int leftStartY = 0, leftEndY = 0, rightStartY = 0, rightEndY = 0;
+    int topStartX = 0, topEndX = 0, bottomStartX = 0, bottomEndX = 0;
+
+    // From the property's 12 values, or the older 4 that span whole edges.
+    static Strut fromValues(const QList<int> &values, const QSize &root);
+};
+
+// The part of `screen` (device pixels, root coordinates) that no dock on it
+// reserves. A window manager's own per-monitor work area, where it publishes
+// one inside this screen, is taken as it is.
+QRect visibleArea(const QRect &screen, const QSize &root, const QList<Strut> &struts,
+                  const QList<QRect> &workAreas = {});
 
 // "FRAME x=… y_from_top=… w=… h=… first=…", integers truncated toward zero.
 // `frame` and `screen` are in Qt coordinates.

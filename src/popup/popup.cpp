@@ -35,23 +35,35 @@ void raiseToScreenSaverLevel(QWidget *window);
 #ifdef MOXEL_X11
 void skipTaskbar(QWidget *window);
 QMargins frameExtents(const QWidget *window);
-QMargins requestFrameExtents(QWidget *window);
+std::optional<QMargins> requestFrameExtents(QWidget *window);
+std::optional<QRect> nativeGeometry(const QWidget *window);
+void setNativeGeometry(QWidget *window, const QRect &client);
+bool mappedAndFramed(const QWidget *window);
+void dropUnaskedStates(QWidget *window);
+void dropResizeIncrement(QWidget *window);
+QRect x11VisibleArea(const QRect &screen);
 #endif
 
 namespace {
 
-// Whole pixels, cut toward zero as the FRAME line reports them.
-QRect toRect(const QRectF &r)
+bool onX11()
 {
-    return QRect(int(r.x()), int(r.y()), int(r.width()), int(r.height()));
+    return QGuiApplication::platformName() == u"xcb";
 }
 
-// Headless platforms have neither stacking nor window opacity and say so on
-// standard error, so they are spared both.
+// Headless platforms have no stacking and say so on standard error.
 bool headless()
 {
     const QString platform = QGuiApplication::platformName();
     return platform == u"offscreen" || platform == u"minimal";
+}
+
+// Only these platforms set a window's opacity; the others (Wayland among
+// them) print a warning at every step of a fade.
+bool canFade()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == u"xcb" || platform == u"windows" || platform == u"cocoa";
 }
 
 // Above other windows without taking the keyboard from them.
@@ -59,6 +71,29 @@ void bringToFront(QWidget *w)
 {
     if (!headless())
         w->raise();
+}
+
+DeviceScale scaleOf(const QScreen *screen)
+{
+    if (!screen)
+        return {};
+    return {QPointF(screen->geometry().topLeft()), screen->devicePixelRatio()};
+}
+
+// The visible frame in points. With several screens Qt reports each whole
+// monitor as available, so on X11 the docks' reservations are read instead.
+QRectF visibleFrame(const QScreen *screen)
+{
+    const QRectF available(screen->availableGeometry());
+#ifdef MOXEL_X11
+    if (onX11() && QGuiApplication::screens().size() > 1) {
+        const DeviceScale scale = scaleOf(screen);
+        const QRect native(screen->geometry().topLeft(),
+                           (QSizeF(screen->geometry().size()) * scale.factor).toSize());
+        return scale.toPoints(x11VisibleArea(native)) & available;
+    }
+#endif
+    return available;
 }
 
 // The PAPER background, painted rather than set in a palette: a palette set
@@ -76,34 +111,104 @@ PopupWindow::PopupWindow(PopupDelegate *delegate)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       m_delegate(delegate)
-{}
-
-void PopupWindow::placeFrame(const QRect &frame)
 {
-    QMargins around;
+    m_settleTimer.setInterval(5);
+    connect(&m_settleTimer, &QTimer::timeout, this, &PopupWindow::settleTick);
+}
+
+void PopupWindow::setOuterMinimum(const QSizeF &outer, const QMargins &around, double factor)
+{
+    // The hint limits the client area; Qt scales it to device pixels itself,
+    // so it is rounded down to stay within the program's own frame.
+    const QSizeF device =
+        outer * factor - QSizeF(around.left() + around.right(), around.top() + around.bottom());
+    const auto down = [factor](double v) { return int(std::floor(v / factor + 1e-9)); };
+    setMinimumSize(QSize(down(device.width()), down(device.height())).expandedTo(QSize(1, 1)));
+}
+
+void PopupWindow::placeFrame(const QRectF &frame)
+{
+    m_outerMinimum = QSizeF(qMin(340.0, frame.width()), qMin(480.0, frame.height()));
 #ifdef MOXEL_X11
-    // Asked before mapping, so the client area can be sized and placed inside
-    // the frame at once: Qt gives an X11 window static gravity, under which
-    // the window manager keeps the client area where it is asked to be.
-    if (QGuiApplication::platformName() == u"xcb")
-        around = requestFrameExtents(this);
-    else
+    if (onX11()) {
+        // Decorations and the native window are in device pixels; the frame is
+        // placed there, to the pixel, whatever the scale.
+        const QScreen *at = QGuiApplication::screenAt(frame.center().toPoint());
+        const DeviceScale scale = scaleOf(at ? at : screen());
+        m_wanted = scale.toDevice(frame);
+        // Asked before mapping, so the client area can be sized and placed inside
+        // the frame at once: Qt gives an X11 window static gravity, under which
+        // the window manager keeps the client area where it is asked to be.
+        // Where the window manager does not say, a title bar is assumed, so the
+        // frame fits the screen and is not maximised; it is made exact once mapped.
+        const QMargins around = requestFrameExtents(this).value_or(QMargins(4, 48, 4, 4) *
+                                                                   int(std::ceil(scale.factor)));
+        const QRect client = m_wanted->marginsRemoved(around);
+        setOuterMinimum(m_outerMinimum, around, scale.factor);
+        setGeometry(scale.toPoints(client).toRect());
+        setNativeGeometry(this, client);
+        return;
+    }
 #endif
-        m_unfittedFrame = frame;
-    const QSize outerMinimum(qMin(340, frame.width()), qMin(480, frame.height()));
-    setMinimumSize(outerMinimum.shrunkBy(around).expandedTo(QSize(1, 1)));
-    move(frame.topLeft() + QPoint(around.left(), around.top()));
-    resize(frame.size().shrunkBy(around).expandedTo(QSize(1, 1)));
+    m_unfittedFrame = frame.toRect();
+    setOuterMinimum(m_outerMinimum, {}, 1);
+    move(m_unfittedFrame->topLeft());
+    resize(m_unfittedFrame->size().expandedTo(QSize(1, 1)));
 }
 
 void PopupWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (m_wanted && !m_settled) {
+        m_settleTicks = 0;
+        m_settleTimer.start();
+        return;
+    }
     // Other platforms report their decorations once the window is shown; the
     // frame is fitted then, once, and never again after the user moved it.
     if (const auto wanted = std::exchange(m_unfittedFrame, std::nullopt)) {
-        setGeometry(wanted->marginsRemoved(decorations()));
+        const QMargins around = decorations();
+        setOuterMinimum(m_outerMinimum, around, 1);
+        setGeometry(wanted->marginsRemoved(around));
     }
+    settle();
+}
+
+// Polled from the event loop: a window manager maps and frames the window in
+// its own time. The one correction is sent as soon as the decorations are
+// known, long before a person could grab the title bar.
+void PopupWindow::settleTick()
+{
+#ifdef MOXEL_X11
+    const bool late = ++m_settleTicks * m_settleTimer.interval() > 800;
+    if (!mappedAndFramed(this)) {
+        if (late)
+            settle();
+        return;
+    }
+    const QMargins around = frameExtents(this);
+    const QRect client = m_wanted->marginsRemoved(around);
+    if (!m_corrected) {
+        m_corrected = true;
+        dropUnaskedStates(this);
+        setOuterMinimum(m_outerMinimum, around, scaleOf(screen()).factor);
+        dropResizeIncrement(this);
+        if (nativeGeometry(this) != client) {
+            setNativeGeometry(this, client);
+            return;
+        }
+    }
+    if (late || nativeGeometry(this) == client)
+        settle();
+#endif
+}
+
+void PopupWindow::settle()
+{
+    m_settleTimer.stop();
+    if (std::exchange(m_settled, true))
+        return;
+    Q_EMIT didSettle();
 }
 
 QMargins PopupWindow::decorations() const
@@ -111,7 +216,7 @@ QMargins PopupWindow::decorations() const
 #ifdef MOXEL_X11
     // Qt's own guess walks up to the window manager's frame window, which on
     // some compositors includes an invisible shadow.
-    if (QGuiApplication::platformName() == u"xcb")
+    if (onX11())
         return frameExtents(this);
 #endif
     const QRect outer = frameGeometry();
@@ -120,23 +225,46 @@ QMargins PopupWindow::decorations() const
                     outer.right() - inner.right(), outer.bottom() - inner.bottom());
 }
 
-QRect PopupWindow::outerFrame() const
+QRectF PopupWindow::outerFrame() const
 {
-    return geometry().marginsAdded(decorations());
+#ifdef MOXEL_X11
+    if (onX11()) {
+        if (const auto client = nativeGeometry(this))
+            return scaleOf(screen()).toPoints(client->marginsAdded(decorations()));
+    }
+#endif
+    return QRectF(geometry().marginsAdded(decorations()));
+}
+
+void PopupWindow::frameChanged(bool resized)
+{
+    if (!isVisible() || !m_settled)
+        return;
+#ifdef MOXEL_X11
+    // Qt hears of the program's own placement late; only another frame is the user's.
+    if (!m_movedByUser && m_wanted && onX11()) {
+        const auto client = nativeGeometry(this);
+        if (!client || client->marginsAdded(decorations()) == *m_wanted)
+            return;
+    }
+#endif
+    m_movedByUser = true;
+    if (resized)
+        m_delegate->windowDidResize();
+    else
+        m_delegate->windowDidMove();
 }
 
 void PopupWindow::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
-    if (isVisible())
-        m_delegate->windowDidMove();
+    frameChanged(false);
 }
 
 void PopupWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (isVisible())
-        m_delegate->windowDidResize();
+    frameChanged(true);
 }
 
 void PopupWindow::paintEvent(QPaintEvent *event)
@@ -163,7 +291,12 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     m_win->setMinimumSize(qBound(1, int(fixed.width()), 340), qBound(1, int(fixed.height()), 480));
     m_win->setAttribute(Qt::WA_ShowWithoutActivating);
     m_win->setAttribute(Qt::WA_DeleteOnClose, false);
+    // Some window managers (icewm) give every new window the keyboard whatever
+    // its user time; one that declines input while mapping keeps the chat's.
+    if (onX11())
+        m_win->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
     m_delegate->win = m_win.get();
+    connect(m_win.get(), &PopupWindow::didSettle, this, &Popup::appeared);
 
     m_scroll = new QScrollArea(m_win.get());
     m_scroll->setFrameShape(QFrame::NoFrame);
@@ -183,7 +316,7 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     root->setContentsMargins(0, 0, 0, 0);
     root->addWidget(m_scroll);
 
-    const QRectF vf = m_screen ? QRectF(m_screen->availableGeometry()) : QRectF(0, 0, 400, 800);
+    const QRectF vf = m_screen ? visibleFrame(m_screen) : QRectF(0, 0, 400, 800);
     const QSizeF size = initialContentSize(m_options.fixedSize, vf);
     m_win->resize(int(std::lround(size.width())), int(std::lround(size.height())));
 }
@@ -246,11 +379,9 @@ void Popup::render(const QJsonObject &payload)
         // A window manager may still move the window as it maps it: the first
         // line waits for the window to be on screen, a second at most.
         m_firstFramePending = true;
-        if (QWindow *handle = m_win->windowHandle())
-            handle->installEventFilter(this);
         QTimer::singleShot(1000, this, [this] { printFirstFrame(); });
-        if (m_win->windowHandle() && m_win->windowHandle()->isExposed())
-            printFirstFrame();
+        if (m_win->settled())
+            appeared();
         return;
     }
     printFirstFrame(); // never after a later line
@@ -260,7 +391,7 @@ void Popup::render(const QJsonObject &payload)
 void Popup::printFrame(bool first) const
 {
     const QRectF screen = m_screen ? QRectF(m_screen->geometry()) : QRectF();
-    printLine(frameLine(QRectF(m_win->outerFrame()), screen, screenSpace(), first));
+    printLine(frameLine(m_win->outerFrame(), screen, screenSpace(), first));
 }
 
 void Popup::printFirstFrame()
@@ -287,6 +418,33 @@ bool Popup::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
+// The window is where it was placed: it may take the keyboard from now on, when
+// the salesperson clicks into it, and it fades in.
+void Popup::appeared()
+{
+    if (QWindow *handle = m_win->windowHandle()) {
+        if (handle->flags() & Qt::WindowDoesNotAcceptFocus) {
+            m_win->overrideWindowFlags(m_win->windowFlags() & ~Qt::WindowDoesNotAcceptFocus);
+            handle->setFlags(handle->flags() & ~Qt::WindowDoesNotAcceptFocus);
+        }
+        // Elsewhere the decorations are known once the window is exposed.
+        if (m_firstFramePending && !onX11()) {
+            handle->installEventFilter(this);
+            if (handle->isExposed())
+                printFirstFrame();
+        }
+    }
+    if (onX11())
+        printFirstFrame();
+    if (std::exchange(m_fadePending, false)) {
+        auto *fade = new QPropertyAnimation(m_win.get(), "windowOpacity", m_win.get());
+        fade->setDuration(140);
+        fade->setStartValue(0.0);
+        fade->setEndValue(1.0);
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+}
+
 void Popup::placeAndShow()
 {
     const ScreenSpace space = screenSpace();
@@ -295,35 +453,29 @@ void Popup::placeAndShow()
         if (const auto saved = PopupDelegate::savedFrame()) {
             QList<QRectF> visible;
             for (const QScreen *s : QGuiApplication::screens())
-                visible.append(space.toYUp(QRectF(s->availableGeometry())));
+                visible.append(space.toYUp(visibleFrame(s)));
             if (savedFrameUsable(*saved, visible))
                 frame = space.toYDown(*saved);
         }
     }
     if (!frame) {
-        const QRectF vf = m_screen ? QRectF(m_screen->availableGeometry()) : QRectF(0, 0, 400, 800);
+        const QRectF vf = m_screen ? visibleFrame(m_screen) : QRectF(0, 0, 400, 800);
         frame = defaultFrame(m_options.fixedSize, vf);
     }
-    const QRect target = toRect(*frame);
-    if (!headless())
+    // Without window opacity the window is simply there, at full opacity.
+    m_fadePending = canFade();
+    if (m_fadePending)
         m_win->setWindowOpacity(0.0);
 #ifdef MOXEL_X11
-    if (QGuiApplication::platformName() == u"xcb")
+    if (onX11())
         skipTaskbar(m_win.get());
 #endif
-    m_win->placeFrame(target);
+    m_win->placeFrame(*frame);
     m_win->show();
     bringToFront(m_win.get());
 #ifdef Q_OS_MACOS
     raiseToScreenSaverLevel(m_win.get());
 #endif
-    auto *fade = new QPropertyAnimation(m_win.get(), "windowOpacity", m_win.get());
-    fade->setDuration(140);
-    fade->setStartValue(0.0);
-    fade->setEndValue(1.0);
-    // Without window opacity the window is simply there, at full opacity.
-    if (!headless())
-        fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 } // namespace moxel

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QSizeF>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -35,12 +36,17 @@ class PopupWindow final : public QWidget
 public:
     explicit PopupWindow(PopupDelegate *delegate);
 
-    // Places the outer frame (title bar included) at `frame`, before the window
-    // is first shown. The frame is used as given, even when it is smaller than
-    // the minimum that limits the user's resizing.
-    void placeFrame(const QRect &frame);
-    // The outer frame as it is now, title bar included.
-    QRect outerFrame() const;
+    // Places the outer frame (title bar included) at `frame`, in points, before
+    // the window is first shown. The frame is used as given, even when it is
+    // smaller than the minimum that limits the user's resizing.
+    void placeFrame(const QRectF &frame);
+    // The outer frame as it is now, title bar included, in points.
+    QRectF outerFrame() const;
+    // Once the window is on screen where it was placed, nothing left to correct.
+    bool settled() const { return m_settled; }
+
+Q_SIGNALS:
+    void didSettle();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -51,9 +57,21 @@ protected:
 
 private:
     QMargins decorations() const;
+    void setOuterMinimum(const QSizeF &outer, const QMargins &around, double factor);
+    void settleTick();
+    void settle();
+    void frameChanged(bool resized);
 
     PopupDelegate *m_delegate;
     std::optional<QRect> m_unfittedFrame;
+    // X11: the wanted outer frame in device pixels, checked once the window is mapped.
+    std::optional<QRect> m_wanted;
+    QSizeF m_outerMinimum;
+    QTimer m_settleTimer;
+    int m_settleTicks = 0;
+    bool m_corrected = false;
+    bool m_settled = false;
+    bool m_movedByUser = false;
 };
 
 // Owns the window and shows one payload at a time in it. The first render
@@ -79,6 +97,7 @@ protected:
 
 private:
     void placeAndShow();
+    void appeared();
     void printFrame(bool first) const;
     void printFirstFrame();
 
@@ -92,6 +111,7 @@ private:
     QScreen *m_screen = nullptr;
     bool m_renderedOnce = false;
     bool m_firstFramePending = false;
+    bool m_fadePending = false;
 };
 
 } // namespace moxel

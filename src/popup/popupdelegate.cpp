@@ -42,7 +42,7 @@ void PopupDelegate::saveFrame()
 {
     if (!win)
         return;
-    settings().setValue(frameKey, frameText(screenSpace().toYUp(QRectF(win->outerFrame()))));
+    settings().setValue(frameKey, frameText(screenSpace().toYUp(win->outerFrame())));
     // Written through at once, so the frame survives the process being killed.
     settings().sync();
 }
