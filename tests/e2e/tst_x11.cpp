@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -221,60 +222,94 @@ private Q_SLOTS:
         QCOMPARE(p.exitCode(), 0);
     }
 
-    // Outer frames (title bar included) on a bare server and under openbox,
+    // Outer frames (title bar included, device pixels) on a bare server and under
+    // window managers with and without _NET_REQUEST_FRAME_EXTENTS (KWin has none),
     // with a focused terminal as the chat that keeps the keyboard below the popup.
     void outerFrame_data()
     {
-        QTest::addColumn<bool>("managed");
+        QTest::addColumn<QString>("wm"); // empty: a bare server
         QTest::addColumn<QString>("screen");
+        QTest::addColumn<QString>("scaling"); // "QT_SCALE_FACTOR=1.5", "Xft.dpi: 192"
         QTest::addColumn<int>("panel");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QRect>("expected"); // top-down
         const QString wide = u"1440x900"_s;
-        for (const bool managed : {false, true}) {
-            const char *wm = managed ? "openbox: " : "bare: ";
-            QTest::addRow("%sdefault", wm)
-                << managed << wide << 0 << QStringList() << QString() << QRect(1028, 12, 400, 876);
-            QTest::addRow("%s--size", wm)
-                << managed << wide << 0 << QStringList{u"--size"_s, u"500,600"_s}
-                << u"{{20, 20}, {400, 800}}"_s << QRect(928, 288, 500, 600);
-            QTest::addRow("%ssaved minimum frame", wm)
-                << managed << wide << 0 << QStringList() << u"{{100, 300}, {340, 480}}"_s
+        for (const QString &wm : {u""_s, u"openbox"_s, u"kwin_x11"_s, u"icewm"_s}) {
+            const QByteArray name = (wm.isEmpty() ? u"bare"_s : wm).toUtf8() + ": ";
+            // icewm's own task bar takes 26 pixels at the bottom.
+            const int taskbar = wm == u"icewm" ? 26 : 0;
+            QTest::addRow("%sdefault", name.constData())
+                << wm << wide << QString() << 0 << QStringList() << QString()
+                << QRect(1028, 12, 400, 876 - taskbar);
+            QTest::addRow("%s--size", name.constData())
+                << wm << wide << QString() << 0 << QStringList{u"--size"_s, u"500,600"_s}
+                << u"{{20, 20}, {400, 800}}"_s << QRect(928, 288 - taskbar, 500, 600);
+            QTest::addRow("%ssaved minimum frame", name.constData())
+                << wm << wide << QString() << 0 << QStringList() << u"{{100, 300}, {340, 480}}"_s
                 << QRect(100, 120, 340, 480);
-            QTest::addRow("%sshort screen", wm) << managed << u"1440x400"_s << 0 << QStringList()
-                                                << QString() << QRect(1028, 12, 400, 376);
+            if (wm == u"icewm" || wm == u"kwin_x11")
+                continue;
+            QTest::addRow("%sshort screen", name.constData())
+                << wm << u"1440x400"_s << QString() << 0 << QStringList() << QString()
+                << QRect(1028, 12, 400, 376);
         }
         QTest::addRow("bare: Qt's own options ignored")
-            << false << wide << 0 << QStringList{u"-geometry"_s, u"300x300+5+5"_s, u"-platform"_s,
-                                                 u"offscreen"_s, u"-title"_s,      u"x"_s}
+            << QString() << wide << QString() << 0
+            << QStringList{u"-geometry"_s, u"300x300+5+5"_s, u"-platform"_s,
+                           u"offscreen"_s, u"-title"_s,      u"x"_s}
             << QString() << QRect(1028, 12, 400, 876);
-        QTest::addRow("openbox: panel")
-            << true << wide << 40 << QStringList() << QString() << QRect(1028, 52, 400, 836);
+        QTest::addRow("openbox: panel") << u"openbox"_s << wide << QString() << 40 << QStringList()
+                                        << QString() << QRect(1028, 52, 400, 836);
+        // The frame in points times the scale; openbox's decorations are pixels, not points.
+        QTest::addRow("openbox: scale 1.5")
+            << u"openbox"_s << u"2160x1350"_s << u"QT_SCALE_FACTOR=1.5"_s << 0 << QStringList()
+            << QString() << QRect(1542, 18, 600, 1314);
+        QTest::addRow("openbox: Xft.dpi 192, saved frame")
+            << u"openbox"_s << u"2880x1800"_s << u"Xft.dpi: 192"_s << 0 << QStringList()
+            << u"{{100.5, 300}, {340, 480}}"_s << QRect(201, 240, 680, 960);
+        // The panel is on the left monitor only; Qt reports each whole monitor as available.
+        QTest::addRow("openbox: two monitors, panel on the primary")
+            << u"openbox"_s << u"two 1440x900"_s << QString() << 40 << QStringList() << QString()
+            << QRect(1028, 52, 400, 836);
     }
     void outerFrame()
     {
-        QFETCH(bool, managed);
+        QFETCH(QString, wm);
         QFETCH(QString, screen);
+        QFETCH(QString, scaling);
         QFETCH(int, panel);
         QFETCH(QStringList, args);
         QFETCH(QString, saved);
         QFETCH(QRect, expected);
 
         XvfbServer x;
-        QVERIFY(x.start(screen));
+        if (screen.startsWith(u"two "_s))
+            QVERIFY2(x.startTwoMonitors(1440, 900), "Xorg with the dummy driver could not start");
+        else
+            QVERIFY(x.start(screen));
         // Before the window manager, as after a log-in: one mapped during its start-up may be
         // missed.
         const XConnection dock =
             panel ? ::panel(x.display(), panel) : XConnection(nullptr, nullptr);
-        if (managed)
-            QVERIFY2(x.startWindowManager(), "openbox could not start");
+        if (!wm.isEmpty())
+            QVERIFY2(x.startWindowManager(wm), qPrintable(wm + u" could not start"_s));
         if (panel)
-            QTRY_VERIFY(x.rootProperty(u"_NET_WORKAREA"_s).contains(u"0, 40, 1440, 860"_s));
+            QTRY_VERIFY(x.rootProperty(u"_NET_WORKAREA"_s).contains(u"= 0, 40, "_s));
         const QString chat = x.startChat();
         QVERIFY2(!chat.isEmpty(), "no chat window");
 
         PopupProcess p(u"xcb"_s);
+        double scale = 1;
+        if (scaling.startsWith(u"Xft.dpi: "_s)) {
+            scale = scaling.mid(9).toDouble() / 96;
+            xtool(x.display(), u"xprop"_s,
+                  {u"-root"_s, u"-f"_s, u"RESOURCE_MANAGER"_s, u"8s"_s, u"-set"_s,
+                   u"RESOURCE_MANAGER"_s, scaling + u'\n'});
+        } else if (!scaling.isEmpty()) {
+            scale = scaling.section(u'=', 1).toDouble();
+            p.env.insert(scaling.section(u'=', 0, 0), scaling.section(u'=', 1));
+        }
         if (!saved.isEmpty()) {
             QDir().mkpath(QFileInfo(p.settingsFile()).path());
             QFile f(p.settingsFile());
@@ -282,18 +317,29 @@ private Q_SLOTS:
             f.write("[General]\nmoxel.popupFrame=\"" + saved.toUtf8() + "\"\n");
         }
         startPopup(p, args << u"--debug"_s, x.display());
-        QCOMPARE(p.lines("FRAME ").constFirst(), frameLineOf(expected));
+        // Reported in points.
+        const QRectF points(QPointF(expected.topLeft()) / scale, QSizeF(expected.size()) / scale);
+        QCOMPARE(p.lines("FRAME ").constFirst(),
+                 frameLineOf(QRect(int(points.x()), int(points.y()), int(points.width()),
+                                   int(points.height()))));
         const QString id = windowId(x.display());
-        // Exact from the start: the outer frame never passes through another spot.
+        // Exact from the start: the first FRAME line comes once the frame is where it stays.
         QCOMPARE(frameOf(x.display(), id).rect, expected);
+        const QString props = xtool(x.display(), u"xprop"_s, {u"-id"_s, id, u"_NET_WM_STATE"_s});
+        QVERIFY2(!props.contains(u"MAXIMIZED"_s) && !props.contains(u"DEMANDS_ATTENTION"_s),
+                 qPrintable(props));
         // The user's resizing stops at 340 x 480 outside, or at the program's own smaller frame.
         const QString hints = xtool(x.display(), u"xprop"_s, {u"-id"_s, id, u"WM_NORMAL_HINTS"_s});
         const auto m = QRegularExpression(uR"(minimum size: (\d+) by (\d+))"_s).match(hints);
         QVERIFY2(m.hasMatch(), qPrintable(hints));
         const Geometry client = geometryOf(x.display(), id);
-        QCOMPARE(QSize(m.captured(1).toInt(), m.captured(2).toInt()) + expected.size() -
-                     QSize(client.w, client.h),
-                 QSize(qMin(340, expected.width()), qMin(480, expected.height())));
+        const QSize outerMinimum = QSize(m.captured(1).toInt(), m.captured(2).toInt()) +
+                                   expected.size() - QSize(client.w, client.h);
+        const QSize wanted =
+            (QSizeF(qMin(340.0, points.width()), qMin(480.0, points.height())) * scale).toSize();
+        QVERIFY2(qAbs(outerMinimum.width() - wanted.width()) < scale &&
+                     qAbs(outerMinimum.height() - wanted.height()) < scale,
+                 qPrintable(hints));
 
         QCOMPARE(xtool(x.display(), u"xdotool"_s, {u"getwindowfocus"_s}).trimmed(), chat);
         QVERIFY(stackedAbove(x.display(), id, chat));
@@ -307,39 +353,65 @@ private Q_SLOTS:
 
     // Dragged by its title bar, the popup stays where it was dropped, saves
     // that outer frame, and comes back exactly there, twice without drift.
+    void dragThenRestore_data()
+    {
+        QTest::addColumn<QString>("wm");
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QRect>("expected"); // the default frame, device pixels
+        QTest::newRow("openbox") << u"openbox"_s << u"1440x900"_s << 1.0
+                                 << QRect(1028, 12, 400, 876);
+        QTest::newRow("kwin_x11") << u"kwin_x11"_s << u"1440x900"_s << 1.0
+                                  << QRect(1028, 12, 400, 876);
+        QTest::newRow("icewm") << u"icewm"_s << u"1440x900"_s << 1.0 << QRect(1028, 12, 400, 850);
+        // Moved by a pixel count that is no whole number of points.
+        QTest::newRow("openbox, scale 1.25")
+            << u"openbox"_s << u"1800x1125"_s << 1.25 << QRect(1285, 15, 500, 1095);
+    }
     void dragThenRestore()
     {
+        QFETCH(QString, wm);
+        QFETCH(QString, screen);
+        QFETCH(double, scale);
+        QFETCH(QRect, expected);
         XvfbServer x;
-        QVERIFY(x.start());
-        QVERIFY2(x.startWindowManager(), "openbox could not start");
+        QVERIFY(x.start(screen));
+        QVERIFY2(x.startWindowManager(wm), qPrintable(wm + u" could not start"_s));
         const QTemporaryDir config;
-        QRect expected(1028, 12, 400, 876);
+        const QPoint delta(-201, 7);
+        const double screenHeight = screen.section(u'x', 1).toInt(); // device pixels
         for (int run = 0; run < 3; ++run) {
             PopupProcess p(u"xcb"_s);
             p.env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+            p.env.insert(u"QT_SCALE_FACTOR"_s, QString::number(scale));
             startPopup(p, {u"--debug"_s}, x.display());
             const QString id = windowId(x.display());
             QTRY_VERIFY(
                 xtool(x.display(), u"xwininfo"_s, {u"-id"_s, id}).contains(u"IsViewable"_s));
             QCOMPARE(frameOf(x.display(), id).rect, expected);
-            QCOMPARE(p.lines("FRAME ").constFirst(), frameLineOf(expected));
             if (run < 2) {
-                // Grab the title bar 8 pixels below the top, pull it 200 left and 60 down.
+                // Grab the title bar 8 pixels below the top and pull it in a few steps.
                 QStringList drag;
                 for (int step = 0; step <= 4; ++step) {
-                    const QPoint at = expected.topLeft() + QPoint(100 - 50 * step, 8 + 15 * step);
+                    const QPoint at = expected.topLeft() + QPoint(100, 8) + delta * step / 4;
                     drag << u"sleep"_s << u"0.05"_s << u"mousemove"_s << QString::number(at.x())
                          << QString::number(at.y());
                     if (step == 0)
                         drag << u"mousedown"_s << u"1"_s;
                 }
                 xtool(x.display(), u"xdotool"_s, drag << u"mouseup"_s << u"1"_s);
-                expected.translate(-200, 60);
+                expected.translate(delta);
                 QTRY_COMPARE(frameOf(x.display(), id).rect, expected);
-                // Bottom-left origin on a 900-high screen.
-                const QString saved = QString::asprintf("{{%d, %d}, {400, 876}}", expected.x(),
-                                                        900 - expected.bottom() - 1);
-                QTRY_VERIFY(settingsIn(config.path()).contains(saved.toUtf8()));
+                // In points, bottom-left origin.
+                const auto num = [scale](double v) {
+                    return QString::number(v / scale, 'g', QLocale::FloatingPointShortest);
+                };
+                const QString saved = u"{{"_s + num(expected.x()) + u", "_s +
+                                      num(screenHeight - expected.y() - expected.height()) +
+                                      u"}, {"_s + num(expected.width()) + u", "_s +
+                                      num(expected.height()) + u"}}"_s;
+                QTRY_VERIFY2(settingsIn(config.path()).contains(saved.toUtf8()),
+                             settingsIn(config.path()).constData());
                 QTest::qWait(300); // not undone a moment later either
                 QCOMPARE(frameOf(x.display(), id).rect, expected);
             }

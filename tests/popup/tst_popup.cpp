@@ -71,11 +71,10 @@ private Q_SLOTS:
         popup.render(payload("{\"intent\":\"询价\"}"));
         QVERIFY(win->isVisible());
         QVERIFY(popup.renderedOnce());
-        const auto fades = win->findChildren<QPropertyAnimation *>();
-        QCOMPARE(fades.size(), 1);
-        QCOMPARE(fades[0]->propertyName(), QByteArray("windowOpacity"));
-        QCOMPARE(fades[0]->duration(), 140);
-        QCOMPARE(fades[0]->endValue().toDouble(), 1.0);
+        // A platform without window opacity (this one, Wayland) gets no fade
+        // and so no warning at each of its steps.
+        QVERIFY(win->findChildren<QPropertyAnimation *>().isEmpty());
+        QCOMPARE(win->windowOpacity(), 1.0);
         // The application is never activated on our behalf.
         QVERIFY(QApplication::activeWindow() != win);
     }
