@@ -104,6 +104,45 @@ private Q_SLOTS:
         QTEST(savedFrameUsable(frame, screens), "usable");
     }
 
+    // Two 1440 x 900 monitors side by side; a dock counts only on the monitor it reaches.
+    void visibleAreas_data()
+    {
+        QTest::addColumn<QList<int>>("strut");
+        QTest::addColumn<QRect>("left");
+        QTest::addColumn<QRect>("right");
+        const QRect l(0, 0, 1440, 900), r(1440, 0, 1440, 900);
+        QTest::newRow("top panel on the left")
+            << QList<int>{0, 0, 40, 0, 0, 0, 0, 0, 0, 1439, 0, 0} << l.adjusted(0, 40, 0, 0) << r;
+        QTest::newRow("bottom panel across both")
+            << QList<int>{0, 0, 0, 30, 0, 0, 0, 0, 0, 0, 0, 2879} << l.adjusted(0, 0, 0, -30)
+            << r.adjusted(0, 0, 0, -30);
+        QTest::newRow("right dock on the right")
+            << QList<int>{0, 64, 0, 0, 0, 0, 0, 899, 0, 0, 0, 0} << l << r.adjusted(0, 0, -64, 0);
+        QTest::newRow("old four-value strut")
+            << QList<int>{0, 0, 25, 0} << l.adjusted(0, 25, 0, 0) << r.adjusted(0, 25, 0, 0);
+    }
+    void visibleAreas()
+    {
+        QFETCH(QList<int>, strut);
+        const QSize root(2880, 900);
+        const QList<Strut> struts{Strut::fromValues(strut, root)};
+        QTEST(visibleArea(QRect(0, 0, 1440, 900), root, struts), "left");
+        QTEST(visibleArea(QRect(1440, 0, 1440, 900), root, struts), "right");
+        // A window manager's own work area for the monitor wins.
+        QCOMPARE(visibleArea(QRect(0, 0, 1440, 900), root, struts, {QRect(0, 10, 1440, 880)}),
+                 QRect(0, 10, 1440, 880));
+    }
+
+    void deviceScale()
+    {
+        // Points to pixels to the nearest pixel and back exactly, also for a fractional drag.
+        const DeviceScale s{QPointF(0, 0), 1.25};
+        QCOMPARE(s.toDevice(QRectF(1028, 12, 400, 876)), QRect(1285, 15, 500, 1095));
+        QCOMPARE(s.toDevice(s.toPoints(QRect(1084, 22, 500, 1095))), QRect(1084, 22, 500, 1095));
+        const DeviceScale second{QPointF(1440, 0), 2};
+        QCOMPARE(second.toDevice(QRectF(1500, 10, 400, 600)), QRect(1560, 20, 800, 1200));
+    }
+
     void coordinates()
     {
         // Primary screen 900 high: a window 500 high whose top is 200 from the
