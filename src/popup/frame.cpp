@@ -25,6 +25,10 @@ namespace {
 
 QString num(double v)
 {
+    // Points are whole pixels over the scale: to the millionth they still give
+    // back every pixel, without the noise of the division (6.4, not 6.39999…).
+    if (std::abs(v) < 1e9)
+        v = std::round(v * 1e6) / 1e6;
     if (v == 0)
         v = 0; // no "-0"
     return QString::number(v, 'g', QLocale::FloatingPointShortest);

@@ -16,6 +16,9 @@ private Q_SLOTS:
         QTest::newRow("integers") << QRectF(1028, 37, 400, 851) << u"{{1028, 37}, {400, 851}}"_s;
         QTest::newRow("fractions")
             << QRectF(0.5, -12.25, 400.1, 851) << u"{{0.5, -12.25}, {400.1, 851}}"_s;
+        QTest::newRow("points from pixels at 1.25")
+            << QRectF(1084 / 1.25, 900 - 22 / 1.25 - 876, 500 / 1.25, 1095 / 1.25)
+            << u"{{867.2, 6.4}, {400, 876}}"_s;
         QTest::newRow("zero") << QRectF() << u"{{0, 0}, {0, 0}}"_s;
     }
     void textRoundTrip()
