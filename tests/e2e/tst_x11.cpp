@@ -347,6 +347,21 @@ private Q_SLOTS:
 
         QCOMPARE(xtool(x.display(), u"xdotool"_s, {u"getwindowfocus"_s}).trimmed(), chat);
         QVERIFY(stackedAbove(x.display(), id, chat));
+        if (!wm.isEmpty() && scaling.isEmpty()) {
+            // Declined on appearing, the keyboard is still the salesperson's for a click.
+            const QTemporaryDir shots;
+            const QString shot = shots.filePath(u"popup.png"_s);
+            QPoint draft;
+            QTRY_VERIFY((xtool(x.display(), u"import"_s, {u"-window"_s, id, shot}),
+                         draft = draftIn(QImage(shot)))
+                            .x() >= 0);
+            xtool(x.display(), u"xdotool"_s,
+                  {u"mousemove"_s, u"--window"_s, id, QString::number(draft.x() + 100),
+                   QString::number(draft.y() + 40), u"click"_s, u"1"_s});
+            QTRY_COMPARE(xtool(x.display(), u"xdotool"_s, {u"getwindowfocus"_s}).trimmed(), id);
+            xtool(x.display(), u"xdotool"_s, {u"type"_s, u"ab"_s});
+            QVERIFY2(p.waitForLines("SYNC: 检测到编辑 d0-text", 2), p.out.constData());
+        }
         // Clicked, the chat still stays below.
         xtool(x.display(), u"xdotool"_s, {u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s});
         QVERIFY(stackedAbove(x.display(), id, chat));
