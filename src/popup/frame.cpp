@@ -9,10 +9,22 @@ using namespace Qt::StringLiterals;
 
 namespace moxel {
 
+namespace {
+
+// Points on a scaled screen are whole pixels over the scale; to the millionth
+// they still give back every pixel, without the noise of the sums (6.4, not 6.39999…).
+double millionths(double v)
+{
+    return std::abs(v) < 1e9 ? std::round(v * 1e6) / 1e6 : v;
+}
+
+} // namespace
+
 QRectF ScreenSpace::toYUp(const QRectF &down) const
 {
-    return QRectF(down.x(), primaryTop + primaryHeight - (down.y() + down.height()), down.width(),
-                  down.height());
+    return QRectF(millionths(down.x()),
+                  millionths(primaryTop + primaryHeight - (down.y() + down.height())),
+                  millionths(down.width()), millionths(down.height()));
 }
 
 QRectF ScreenSpace::toYDown(const QRectF &up) const
@@ -25,10 +37,6 @@ namespace {
 
 QString num(double v)
 {
-    // Points are whole pixels over the scale: to the millionth they still give
-    // back every pixel, without the noise of the division (6.4, not 6.39999…).
-    if (std::abs(v) < 1e9)
-        v = std::round(v * 1e6) / 1e6;
     if (v == 0)
         v = 0; // no "-0"
     return QString::number(v, 'g', QLocale::FloatingPointShortest);
