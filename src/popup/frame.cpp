@@ -104,7 +104,11 @@ bool savedFrameUsable(const QRectF &f, const QList<QRectF> &visibleFrames)
 
 QRect DeviceScale::toDevice(const QRectF &p) const
 {
-    const auto px = [](double v) { return int(std::lround(v)); };
+    // Whole pixels cut toward zero, as the FRAME line cuts points; the margin
+    // absorbs what dividing pixels by the scale leaves over.
+    const auto px = [](double v) {
+        return int(v < 0 ? std::ceil(v - 1e-4) : std::floor(v + 1e-4));
+    };
     return QRect(px((p.x() - origin.x()) * factor + origin.x()),
                  px((p.y() - origin.y()) * factor + origin.y()), px(p.width() * factor),
                  px(p.height() * factor));

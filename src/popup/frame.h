@@ -54,7 +54,7 @@ struct DeviceScale
     QPointF origin;
     double factor = 1;
 
-    // Each number to the nearest pixel, so a frame that came from pixels goes back exactly.
+    // Each number cut toward zero, so a frame that came from pixels goes back exactly.
     QRect toDevice(const QRectF &points) const;
     QRectF toPoints(const QRect &device) const;
 };

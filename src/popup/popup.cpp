@@ -150,7 +150,7 @@ void PopupWindow::placeFrame(const QRectF &frame)
         return;
     }
 #endif
-    m_unfittedFrame = frame.toRect();
+    m_unfittedFrame = DeviceScale{}.toDevice(frame);
     setOuterMinimum(m_outerMinimum, {}, 1);
     move(m_unfittedFrame->topLeft());
     resize(m_unfittedFrame->size().expandedTo(QSize(1, 1)));
@@ -168,7 +168,9 @@ void PopupWindow::showEvent(QShowEvent *event)
     // frame is fitted then, once, and never again after the user moved it.
     if (const auto wanted = std::exchange(m_unfittedFrame, std::nullopt)) {
         const QMargins around = decorations();
-        setOuterMinimum(m_outerMinimum, around, 1);
+        // Headless platforms keep no size hints, and say so on standard error.
+        if (!headless())
+            setOuterMinimum(m_outerMinimum, around, 1);
         setGeometry(wanted->marginsRemoved(around));
     }
     settle();
