@@ -6,6 +6,7 @@
 #include "selftest.h"
 
 #include "factories.h"
+#include "look.h"
 #include "popup.h"
 #include "synccontroller.h"
 #include "targets.h"
@@ -74,6 +75,7 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
     char *qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication app(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
+    useFixedLook();
     if (fontsReady)
         fontsReady();
     else

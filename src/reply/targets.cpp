@@ -6,11 +6,14 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpacerItem>
 
 namespace moxel {
 
@@ -37,7 +40,7 @@ void DraftCopyTarget::doCopy()
     // A render inside the confirmation's event loop deletes this target:
     // nothing of it may be used once the alert is up.
     const QString word = label;
-    copyToPasteboard(text, word);
+    copyToPasteboard(text, word, qobject_cast<QWidget *>(parent()));
 }
 
 ToggleTarget::ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeView,
@@ -91,27 +94,45 @@ void EditCNTarget::toggle()
     }
 }
 
-void copyToPasteboard(const QString &text, const QString &label)
+void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
 {
     if (text.isEmpty())
         return;
     QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
 
     const QString title = QStringLiteral("已复制") + label;
-    // No parent: whatever window it would hang on may be rebuilt while it is open.
-    QMessageBox alert;
-    alert.setIcon(QMessageBox::NoIcon);
-    alert.setTextFormat(Qt::PlainText);
-    alert.setWindowTitle(title);
-    alert.setText(title);
-    alert.setInformativeText(QStringLiteral("回到聊天窗口粘贴即可。"));
-    if (auto *info = alert.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+    // Owned by the popup's window, which outlives every render: a widget of
+    // the content may be deleted by a render while the alert is open.
+    QWidget *window = over ? over->window() : nullptr;
+    QPointer<QMessageBox> alert = new QMessageBox(window);
+    alert->setWindowFlags(
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+        (window ? window->windowFlags() & Qt::WindowStaysOnTopHint : Qt::WindowFlags()));
+    alert->setFont(font(12));
+    alert->setIcon(QMessageBox::NoIcon);
+    alert->setTextFormat(Qt::PlainText);
+    alert->setWindowTitle(title);
+    alert->setText(title);
+    alert->setInformativeText(QStringLiteral("回到聊天窗口粘贴即可。"));
+    if (auto *info = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
         info->setTextFormat(Qt::PlainText);
-    QPushButton *ok = alert.addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
+        info->setWordWrap(false);
+    }
+    // A window manager draws the title in a font of its own, beside up to
+    // five buttons; the alert's own sizing leaves room for about two.
+    QFont titleFont = alert->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+    if (auto *grid = qobject_cast<QGridLayout *>(alert->layout()))
+        grid->addItem(new QSpacerItem(QFontMetrics(titleFont).horizontalAdvance(title) + 5 * 24, 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    QPushButton *ok = alert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
     ok->setAccessibleName(QStringLiteral("好"));
-    alert.setDefaultButton(ok);
-    alert.setEscapeButton(ok);
-    alert.exec();
+    alert->setDefaultButton(ok);
+    alert->setEscapeButton(ok);
+    alert->exec();
+    delete alert;
 }
 
 } // namespace moxel

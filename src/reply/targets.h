@@ -12,7 +12,7 @@ class QWidget;
 namespace moxel {
 
 // Copies the current text of the view under `key` (or `fallback` when none is
-// registered) and confirms it.
+// registered) and confirms it over the window of the widget it is parented to.
 class DraftCopyTarget final : public QObject
 {
     Q_OBJECT
@@ -87,7 +87,7 @@ void clearRenderRegistries();
 QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView = nullptr);
 
 // Puts `text` on the clipboard as plain text and shows the modal confirmation
-// "已复制" + label; an empty text does nothing at all.
-void copyToPasteboard(const QString &text, const QString &label);
+// "已复制" + label over the window of `over`; an empty text does nothing at all.
+void copyToPasteboard(const QString &text, const QString &label, QWidget *over = nullptr);
 
 } // namespace moxel
