@@ -1,3 +1,5 @@
+#include "../e2e/xvfb.h"
+#include "look.h"
 #include "popup.h"
 #include "popupdelegate.h"
 
@@ -8,7 +10,14 @@
 #include "textlabel.h"
 #include "textviews.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
 #include <QJsonDocument>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -16,8 +25,13 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+#include <functional>
 
 using namespace moxel;
 using namespace Qt::StringLiterals;
@@ -43,6 +57,72 @@ QJsonObject tallPayload(const QString &intent)
     return QJsonObject{{u"intent"_s, intent},
                        {u"note"_s, QString(u"uma nota muito longa "_s).repeated(300)},
                        {u"conversation"_s, u"Customer: oi"_s}};
+}
+
+// What the user sees of a popup whose mirror is open and whose window and
+// boxes scroll: its window, then its copy confirmation.
+struct Drawn
+{
+    QImage window;
+    QImage confirmation;
+    QString theme; // the window colour and style the desktop gave, before ours
+};
+
+// The confirmation the test answers; `seeIt` runs while it is open.
+void whileConfirming(QWidget *content, const std::function<void(QMessageBox *)> &seeIt)
+{
+    QTimer::singleShot(0, [seeIt] {
+        QMessageBox *box = nullptr;
+        (void)QTest::qWaitFor([&] {
+            box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            return box && box->isVisible();
+        });
+        if (box)
+            seeIt(box);
+        if (box && box->isVisible())
+            box->done(0);
+    });
+    content->findChild<QPushButton *>(u"d0-copy"_s)->click();
+}
+
+// Runs in a child process of this test, under the desktop's theme.
+int drawForComparison(const QString &dir)
+{
+    const QString theme = QGuiApplication::palette().color(QPalette::Window).name() + u' ' +
+                          QApplication::style()->name();
+    useFixedLook();
+    QStandardPaths::setTestModeEnabled(true);
+    Popup popup(PopupOptions{QPointF(0, 0), QSizeF(400, 560), false});
+    const QString longText = u"Olá! Para 5000 peças o preço é USD 1,25. "_s.repeated(3);
+    popup.render(QJsonObject{{u"intent"_s, u"询价"_s},
+                             {u"analysis"_s, u"客户询问批发价格。"_s.repeated(40)},
+                             {u"draft"_s, longText},
+                             {u"cn"_s, u"您好！5000 件的价格是每件 1.25 美元。"_s.repeated(30)}});
+    openMirror(popup.content());
+    if (!QTest::qWaitForWindowExposed(popup.window()))
+        return 1;
+    popup.window()->grab().save(dir + u"/window.png"_s);
+    whileConfirming(popup.content(),
+                    [&](QMessageBox *box) { box->grab().save(dir + u"/confirmation.png"_s); });
+    std::printf("%s\n", qPrintable(theme));
+    return 0;
+}
+
+Drawn drawUnder(const QString &display, const QStringList &env)
+{
+    QTemporaryDir dir;
+    QProcess child;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "GTK_THEME"})
+        e.remove(QString::fromLatin1(name));
+    e.insert(u"DISPLAY"_s, display); // the GTK theme reads its settings there
+    for (const QString &pair : env)
+        e.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+    child.setProcessEnvironment(e);
+    child.start(QCoreApplication::applicationFilePath(), {u"--draw"_s, dir.path()});
+    child.waitForFinished(60000);
+    return Drawn{QImage(dir.filePath(u"window.png"_s)), QImage(dir.filePath(u"confirmation.png"_s)),
+                 QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed()};
 }
 
 } // namespace
@@ -253,6 +333,92 @@ private Q_SLOTS:
         QCOMPARE(plainText(now).remove(u"MORE"_s), undone);
     }
 
+    void drawsTheSameUnderEveryTheme_data()
+    {
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QString>("plugin"); // a platform theme the row needs
+        QTest::newRow("GTK, Adwaita dark")
+            << QStringList{u"QT_QPA_PLATFORMTHEME=gtk3"_s, u"GTK_THEME=Adwaita:dark"_s}
+            << u"platformthemes/libqgtk3.so"_s;
+        QTest::newRow("Windows style") << QStringList{u"QT_STYLE_OVERRIDE=windows"_s} << QString();
+    }
+
+    void drawsTheSameUnderEveryTheme()
+    {
+        QFETCH(QStringList, env);
+        QFETCH(QString, plugin);
+        if (!plugin.isEmpty() &&
+            !QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).exists(plugin))
+            QSKIP("the platform theme is not installed (qt6-gtk-platformtheme)");
+        XvfbServer x;
+        if (!x.start())
+            QSKIP("no Xvfb");
+        const Drawn plain = drawUnder(x.display(), {});
+        const Drawn themed = drawUnder(x.display(), env);
+        QVERIFY(!plain.window.isNull() && !plain.confirmation.isNull());
+        QVERIFY2(themed.theme != plain.theme, qPrintable(u"theme not in force: "_s + themed.theme));
+        QCOMPARE(themed.window, plain.window);
+        QCOMPARE(themed.confirmation, plain.confirmation);
+    }
+
+    void confirmationBelongsToThePopup_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("Escape") << int(Qt::Key_Escape);
+    }
+
+    void confirmationBelongsToThePopup()
+    {
+        QFETCH(int, key);
+        Popup popup(PopupOptions{});
+        popup.render(payload(R"({"draft":"Olá","cn":"你好"})"));
+        QVERIFY(QTest::qWaitForWindowExposed(popup.window()));
+        struct
+        {
+            QWidget *parent = nullptr;
+            QWindow *transientParent = nullptr;
+            Qt::WindowFlags flags;
+            QStringList buttons;
+            QRect frame;
+            bool titleFits = false, lineFits = false, closedByKey = false;
+        } seen;
+        whileConfirming(popup.content(), [&](QMessageBox *box) {
+            seen.parent = box->parentWidget();
+            seen.transientParent = box->windowHandle()->transientParent();
+            seen.flags = box->windowFlags();
+            for (QAbstractButton *b : box->buttons())
+                seen.buttons << b->text();
+            seen.frame = box->frameGeometry();
+            // A window manager's title font is larger and bold, beside an
+            // icon and the iconify, maximise and close buttons.
+            QFont titleFont = box->font();
+            titleFont.setBold(true);
+            titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+            seen.titleFits = box->width() >=
+                             QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + 4 * 24;
+            auto *info = box->findChild<QLabel *>(u"qt_msgbox_informativelabel"_s);
+            const QFontMetrics fm(info->font());
+            seen.lineFits = info->width() >= fm.horizontalAdvance(info->text());
+            // A payload arriving meanwhile rebuilds the content, not the window.
+            popup.render(payload(R"({"draft":"Oi","cn":"嗨"})"));
+            QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key(key));
+            seen.closedByKey = !box->isVisible();
+        });
+        QCOMPARE(seen.parent, popup.window());
+        QCOMPARE(seen.transientParent, popup.window()->windowHandle());
+        QVERIFY(!(seen.flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(seen.flags & Qt::CustomizeWindowHint);
+        QCOMPARE(seen.buttons, QStringList{u"好"_s});
+        QVERIFY2(popup.window()->frameGeometry().contains(seen.frame.center()),
+                 "not over the popup");
+        QVERIFY(seen.titleFits);
+        QVERIFY(seen.lineFits);
+        QVERIFY(seen.closedByKey);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"Olá"_s);
+        QCOMPARE(plainText(textView(u"d0-text"_s)), u"Oi"_s);
+    }
+
     void movesAreRemembered()
     {
         Popup popup(PopupOptions{});
@@ -267,5 +433,13 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestPopup)
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    if (argc == 3 && qstrcmp(argv[1], "--draw") == 0)
+        return drawForComparison(QString::fromLocal8Bit(argv[2]));
+    TestPopup test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_popup.moc"
