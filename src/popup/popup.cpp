@@ -297,6 +297,11 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     // its user time; one that declines input while mapping keeps the chat's.
     if (onX11())
         m_win->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
+#ifdef MOXEL_X11
+    // The confirmation belongs to the popup and stays out of the taskbar too.
+    if (onX11())
+        setConfirmationSetup(&skipTaskbar);
+#endif
     m_delegate->win = m_win.get();
     connect(m_win.get(), &PopupWindow::didSettle, this, &Popup::appeared);
 

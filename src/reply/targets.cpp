@@ -94,6 +94,17 @@ void EditCNTarget::toggle()
     }
 }
 
+namespace {
+
+void (*confirmationSetup)(QWidget *) = nullptr;
+
+} // namespace
+
+void setConfirmationSetup(void (*setup)(QWidget *dialog))
+{
+    confirmationSetup = setup;
+}
+
 void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
 {
     if (text.isEmpty())
@@ -131,6 +142,8 @@ void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
     ok->setAccessibleName(QStringLiteral("好"));
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);
+    if (confirmationSetup)
+        confirmationSetup(alert);
     alert->exec();
     delete alert;
 }

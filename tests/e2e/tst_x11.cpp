@@ -569,6 +569,12 @@ private Q_SLOTS:
                 .trimmed();
         };
         QTRY_VERIFY(!dialog().isEmpty());
+        // The confirmation is the popup's: transient for it, and out of the taskbar.
+        const QString props = xtool(x.display(), u"xprop"_s, {u"-id"_s, dialog()});
+        QVERIFY2(props.contains(u"_NET_WM_STATE_SKIP_TASKBAR"_s) &&
+                     props.contains(u"WM_TRANSIENT_FOR(WINDOW): window id # 0x"_s +
+                                    QString::number(id.toULong(), 16)),
+                 qPrintable(props));
         if (closeWindow) {
             sendDeleteWindow(x.display(), dialog().toULong());
             QTRY_VERIFY(dialog().isEmpty());
