@@ -138,9 +138,29 @@ void addFontconfigRules(const QByteArray &rules)
 #endif
 }
 
+namespace {
+
+// A platform theme may name no fixed-width face and hand over a proportional
+// one (qt6ct with no fonts chosen): the draft's code-like text then looks
+// like the rest. Asked once, as every label asks for its font.
+QFont fixedFace()
+{
+    static const QFont face = [] {
+        QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        if (!QFontInfo(f).fixedPitch()) {
+            f.setFamilies({u"monospace"_s});
+            f.setStyleHint(QFont::TypeWriter);
+        }
+        return f;
+    }();
+    return face;
+}
+
+} // namespace
+
 QFont font(double size, bool bold, bool mono)
 {
-    QFont f = mono ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
+    QFont f = mono ? fixedFace() : QApplication::font();
     f.setPointSizeF(pointsToQtPoints(size));
     f.setWeight(bold && !mono ? QFont::Bold : QFont::Normal);
     return f;

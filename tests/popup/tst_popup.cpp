@@ -118,6 +118,15 @@ Drawn drawUnder(const QString &display, const QStringList &env)
     e.insert(u"DISPLAY"_s, display); // the GTK theme reads its settings there
     for (const QString &pair : env)
         e.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+    if (e.value(u"QT_QPA_PLATFORMTHEME"_s) == u"qt6ct"_s) {
+        // As a user who chose a dark scheme and another style, and no fonts.
+        QDir(dir.path()).mkpath(u"qt6ct"_s);
+        QFile conf(dir.filePath(u"qt6ct/qt6ct.conf"_s));
+        if (conf.open(QIODevice::WriteOnly))
+            conf.write("[Appearance]\ncolor_scheme_path=/usr/share/qt6ct/colors/darker.conf\n"
+                       "custom_palette=true\nstyle=Windows\n");
+        e.insert(u"XDG_CONFIG_HOME"_s, dir.path());
+    }
     child.setProcessEnvironment(e);
     child.start(QCoreApplication::applicationFilePath(), {u"--draw"_s, dir.path()});
     child.waitForFinished(60000);
@@ -341,6 +350,8 @@ private Q_SLOTS:
             << QStringList{u"QT_QPA_PLATFORMTHEME=gtk3"_s, u"GTK_THEME=Adwaita:dark"_s}
             << u"platformthemes/libqgtk3.so"_s;
         QTest::newRow("Windows style") << QStringList{u"QT_STYLE_OVERRIDE=windows"_s} << QString();
+        QTest::newRow("qt6ct, darker")
+            << QStringList{u"QT_QPA_PLATFORMTHEME=qt6ct"_s} << u"platformthemes/libqt6ct.so"_s;
     }
 
     void drawsTheSameUnderEveryTheme()
@@ -349,7 +360,7 @@ private Q_SLOTS:
         QFETCH(QString, plugin);
         if (!plugin.isEmpty() &&
             !QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath)).exists(plugin))
-            QSKIP("the platform theme is not installed (qt6-gtk-platformtheme)");
+            QSKIP(qPrintable(u"the platform theme is not installed: "_s + plugin));
         XvfbServer x;
         if (!x.start())
             QSKIP("no Xvfb");
