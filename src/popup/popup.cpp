@@ -221,6 +221,12 @@ QMargins PopupWindow::decorations() const
     if (onX11())
         return frameExtents(this);
 #endif
+    // Qt draws a Wayland window's title bar itself and learns its size only
+    // once the window is up, too late to take it off the first frame: there the
+    // client area is the frame, as placed and as remembered, so that a start
+    // never comes back one title bar larger.
+    if (QGuiApplication::platformName().startsWith(u"wayland"))
+        return {};
     const QRect outer = frameGeometry();
     const QRect inner = geometry();
     return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),

@@ -1,6 +1,12 @@
 #include "popupprocess.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -65,18 +71,61 @@ private Q_SLOTS:
         QCOMPARE(p.err, Fatal);
     }
 
+    void endOfInputEndsTheProgram_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::newRow("offscreen") << u"offscreen"_s;
+        // The user's own choice: Wayland has no window opacity, and standard
+        // error must not say so on every start.
+        QTest::newRow("native Wayland") << u"wayland"_s;
+    }
+
     void endOfInputEndsTheProgram()
     {
-        PopupProcess p;
-        p.start({u"--debug"_s});
-        p.write(payload("first"));
-        p.closeInput();
-        QVERIFY(p.finish());
-        QCOMPARE(p.exitCode(), 0);
-        const auto frames = p.lines("FRAME ");
-        QCOMPARE(frames.size(), 1);
-        QVERIFY(frames[0].endsWith(" first=true"));
-        QVERIFY(frames[0].startsWith("FRAME x="));
+        QFETCH(QString, platform);
+        QProcess weston; // outlives the popups, so they never see it go
+        const auto stop = qScopeGuard([&] {
+            weston.kill();
+            weston.waitForFinished();
+        });
+        QString socket;
+        if (platform == u"wayland"_s) {
+            const QString exe = QStandardPaths::findExecutable(u"weston"_s);
+            const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+            if (exe.isEmpty() || runtime.isEmpty() ||
+                !QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath))
+                     .exists(u"platforms/libqwayland-generic.so"_s))
+                QSKIP("needs weston, qt6-wayland and XDG_RUNTIME_DIR");
+            socket = u"moxel-test-%1"_s.arg(QCoreApplication::applicationPid());
+            weston.start(exe, {u"--backend=headless-backend.so"_s, u"--socket="_s + socket,
+                               u"--idle-time=0"_s, u"--no-config"_s});
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime + u'/' + socket), 20000);
+        }
+        // Twice with one configuration: the second start comes back where the
+        // first one ended, not one title bar larger.
+        QTemporaryDir config;
+        QByteArray first;
+        for (int run = 0; run < 2; ++run) {
+            PopupProcess p(platform);
+            p.env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+            if (!socket.isEmpty())
+                p.env.insert(u"WAYLAND_DISPLAY"_s, socket);
+            p.start({u"--debug"_s});
+            p.write(payload("first"));
+            QVERIFY(p.waitForLines("FRAME ", 1));
+            QTest::qWait(400); // the fade in, which must pass without a word on standard error
+            p.closeInput();
+            QVERIFY(p.finish());
+            QCOMPARE(p.exitCode(), 0);
+            const auto frames = p.lines("FRAME ");
+            QCOMPARE(frames.size(), 1);
+            QVERIFY(frames[0].endsWith(" first=true"));
+            QVERIFY(frames[0].startsWith("FRAME x="));
+            if (run == 0)
+                first = frames[0];
+            else
+                QCOMPARE(frames[0], first);
+        }
     }
 
     void everyLaterObjectIsRendered()
