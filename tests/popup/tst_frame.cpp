@@ -138,8 +138,8 @@ private Q_SLOTS:
         // Points to pixels cut toward zero as FRAME cuts them, and back exactly,
         // also for a fractional drag or a pixel divided by 1.5 and rounded.
         QCOMPARE(DeviceScale{}.toDevice(QRectF(99.7, -0.6, 500.9, 600)), QRect(99, 0, 500, 600));
-        QCOMPARE(DeviceScale{QPointF(), 1.5}.toDevice(QRectF(0.666667, 1.333333, 100, 100)),
-                 QRect(1, 2, 150, 150));
+        const DeviceScale half{QPointF(), 1.5};
+        QCOMPARE(half.toDevice(QRectF(0.666667, 1.333333, 100, 100)), QRect(1, 2, 150, 150));
         const DeviceScale s{QPointF(0, 0), 1.25};
         QCOMPARE(s.toDevice(QRectF(1028, 12, 400, 876)), QRect(1285, 15, 500, 1095));
         QCOMPARE(s.toDevice(s.toPoints(QRect(1084, 22, 500, 1095))), QRect(1084, 22, 500, 1095));
