@@ -39,6 +39,8 @@ class Backend : public QObject
 public:
     using QObject::QObject;
     virtual QString name() const = 0;
+    // The key it sends upstream, which no log line may show.
+    virtual QByteArray secret() const { return {}; }
     // `to` is a language code such as "zh" or "pt-BR"; the call is parented to `parent`.
     virtual BackendCall *translate(const QString &text, const QString &to, QObject *parent) = 0;
 };

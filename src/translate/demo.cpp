@@ -10,8 +10,6 @@ using namespace Qt::StringLiterals;
 
 namespace moxel::xlate {
 
-const QString DEMO_MARKER = u"[demo: no translation engine configured]"_s;
-
 namespace {
 
 QString languageKey(const QString &code)
@@ -93,7 +91,8 @@ std::optional<QString> PhraseTable::lookup(const QString &text, const QString &t
     return std::nullopt;
 }
 
-QString demoTranslation(const PhraseTable &table, const QString &text, const QString &to)
+std::optional<QString> demoTranslation(const PhraseTable &table, const QString &text,
+                                       const QString &to)
 {
     if (const std::optional<QString> whole = table.lookup(text, to))
         return *whole;
@@ -104,7 +103,7 @@ QString demoTranslation(const PhraseTable &table, const QString &text, const QSt
             continue;
         const std::optional<QString> translated = table.lookup(line, to);
         if (!translated)
-            return DEMO_MARKER + u'\n' + text;
+            return std::nullopt;
         line = *translated;
         any = true;
     }
@@ -118,7 +117,14 @@ DemoBackend::DemoBackend(PhraseTable table, QObject *parent)
 BackendCall *DemoBackend::translate(const QString &text, const QString &to, QObject *parent)
 {
     auto *call = new BackendCall(parent);
-    const Outcome outcome = Outcome::success(demoTranslation(m_table, text, to));
+    const std::optional<QString> translated = demoTranslation(m_table, text, to);
+    // Anything else in the box would be copied to the customer as a translation.
+    const Outcome outcome =
+        translated ? Outcome::success(*translated)
+                   : Outcome::failure(u"demo: no translation into %1 for this text; the demo "
+                                      u"engine knows only its phrase table (see --phrases and "
+                                      u"--backend)"_s.arg(to),
+                                      422);
     QTimer::singleShot(0, call, [call, outcome] { Q_EMIT call->finished(outcome); });
     return call;
 }

@@ -32,10 +32,10 @@ private:
     QHash<QString, qsizetype> m_index;
 };
 
-// A whole-text match, else every non-blank line matched on its own, else the
-// text unchanged behind a marker that says no engine is configured.
-QString demoTranslation(const PhraseTable &table, const QString &text, const QString &to);
-extern const QString DEMO_MARKER;
+// A whole-text match, else every non-blank line matched on its own; nothing
+// when any line is not in the table, since half a translation is none.
+std::optional<QString> demoTranslation(const PhraseTable &table, const QString &text,
+                                       const QString &to);
 
 class DemoBackend final : public Backend
 {

@@ -48,6 +48,8 @@ QByteArray reasonPhrase(int status)
         return "Content Too Large"_ba;
     case 415:
         return "Unsupported Media Type"_ba;
+    case 422:
+        return "Unprocessable Content"_ba;
     case 431:
         return "Request Header Fields Too Large"_ba;
     case 500:
@@ -99,6 +101,8 @@ void HttpExchange::respondJson(int status, const QJsonObject &object, const Head
 
 void HttpExchange::respondError(int status, const QString &message, const HeaderList &extra)
 {
+    if (reason.isEmpty() && !m_answered)
+        reason = message;
     respondJson(status, QJsonObject{{u"error"_s, message}}, extra);
 }
 
@@ -362,7 +366,7 @@ private:
 
     void send(int status, const QByteArray &wire)
     {
-        m_record({m_exchange->target, status, m_exchange->elapsedMs()});
+        m_record({m_exchange->target, status, m_exchange->elapsedMs(), m_exchange->reason});
         m_socket->write(wire);
         // Closing with unread bytes in the kernel makes it reset the
         // connection, and the client may then never see this answer: an
@@ -396,7 +400,7 @@ private:
     void gone()
     {
         if (m_exchange && !m_exchange->answered())
-            m_record({m_exchange->target, 0, m_exchange->elapsedMs()});
+            m_record({m_exchange->target, 0, m_exchange->elapsedMs(), {}});
         m_state = State::Closing;
         deleteLater();
     }

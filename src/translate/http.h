@@ -44,8 +44,9 @@ public:
     bool answered() const { return m_answered; }
     qint64 elapsedMs() const { return m_clock.elapsed(); }
 
-    // The target language, for the request log line only.
+    // The target language and, for a failure, why: for the log line only.
     QString target;
+    QString reason;
 
     // Only the first answer counts; later ones are ignored.
     void respond(int status, const QByteArray &body, const HeaderList &extra = {});
@@ -67,6 +68,7 @@ struct ExchangeRecord
     // 0 when the client left before an answer.
     int status = 0;
     qint64 ms = 0;
+    QString reason;
 };
 
 struct HttpLimits

@@ -26,6 +26,7 @@ public:
     LibreTranslateBackend(UpstreamSettings settings, QNetworkAccessManager *network,
                           QObject *parent = nullptr);
     QString name() const override { return QStringLiteral("libretranslate"); }
+    QByteArray secret() const override { return m_settings.secret; }
     BackendCall *translate(const QString &text, const QString &to, QObject *parent) override;
 
 Q_SIGNALS:

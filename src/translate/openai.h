@@ -32,6 +32,7 @@ public:
     OpenAiBackend(UpstreamSettings settings, QString model, QNetworkAccessManager *network,
                   QObject *parent = nullptr);
     QString name() const override { return QStringLiteral("openai"); }
+    QByteArray secret() const override { return m_settings.secret; }
     BackendCall *translate(const QString &text, const QString &to, QObject *parent) override;
 
 private:

@@ -26,6 +26,39 @@ bool sameSecret(const QByteArray &given, const QByteArray &expected)
     return diff == 0;
 }
 
+QString logReason(const QString &message, const QStringList &hidden)
+{
+    QString reason = message;
+    for (const QString &secret : hidden) {
+        // A word or two of the text would blank out ordinary words of the message.
+        if (secret.trimmed().size() >= 4)
+            reason.replace(secret, u"…"_s);
+    }
+    // Upstreams quote keys in their refusals, partly masked ("sk-proj-****wxyz").
+    static const QRegularExpression run(u"[A-Za-z0-9_*+/=.-]{16,}"_s);
+    static const QRegularExpression keyish(u"[0-9*]"_s);
+    for (qsizetype from = 0;;) {
+        const QRegularExpressionMatch m = run.match(reason, from);
+        if (!m.hasMatch())
+            break;
+        const bool key = m.captured().contains(keyish);
+        if (key)
+            reason.replace(m.capturedStart(), m.capturedLength(), u"…"_s);
+        from = key ? m.capturedStart() + 1 : m.capturedEnd();
+    }
+    for (QChar &c : reason) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+        else if (c == u'"')
+            c = u'\'';
+    }
+    const QStringList words = reason.simplified().split(u' ', Qt::SkipEmptyParts);
+    reason = words.mid(0, 12).join(u' ');
+    if (words.size() > 12 || reason.size() > 120)
+        reason = reason.left(119) + u'…';
+    return reason;
+}
+
 namespace {
 
 bool plausibleLanguage(const QString &to)
@@ -50,13 +83,18 @@ TranslateService::TranslateService(Backend *backend, ServiceSettings settings, Q
 void TranslateService::logExchanges(HttpServer *server, std::function<void(const QString &)> sink)
 {
     const QString backend = m_backend->name();
+    const QStringList secrets = {QString::fromUtf8(m_settings.token),
+                                 QString::fromUtf8(m_backend->secret())};
     connect(server, &HttpServer::exchangeDone, this,
-            [sink = std::move(sink), backend](const ExchangeRecord &record) {
+            [sink = std::move(sink), backend, secrets](const ExchangeRecord &record) {
                 const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
                 const QString status = record.status ? QString::number(record.status) : u"gone"_s;
-                sink(u"%1 backend=%2 to=%3 status=%4 ms=%5"_s.arg(
+                QString line = u"%1 backend=%2 to=%3 status=%4 ms=%5"_s.arg(
                     time, backend, record.target.isEmpty() ? u"-"_s : record.target, status,
-                    QString::number(record.ms)));
+                    QString::number(record.ms));
+                if (!record.reason.isEmpty())
+                    line += u" reason=\"%1\""_s.arg(logReason(record.reason, secrets));
+                sink(line);
             });
 }
 
@@ -165,10 +203,13 @@ void TranslateService::start(Job *job)
     job->holding = true;
     job->call = m_backend->translate(job->text, job->to, job);
     connect(job->call, &BackendCall::finished, job, [job](const Outcome &outcome) {
-        if (outcome.ok)
+        if (outcome.ok) {
             job->exchange->respondJson(200, QJsonObject{{u"text"_s, outcome.text}});
-        else
+        } else {
+            // An upstream may quote what it was asked to translate.
+            job->exchange->reason = logReason(outcome.error, job->text.split(u'\n'));
             job->exchange->respondError(outcome.status, outcome.error);
+        }
         job->deleteLater();
     });
 }

@@ -26,6 +26,10 @@ struct ServiceSettings
 // Equal contents, compared in time that depends on neither.
 bool sameSecret(const QByteArray &given, const QByteArray &expected);
 
+// Why a request failed, fit for a log line: its first words on one line,
+// with every `hidden` string and anything that looks like a key taken out.
+QString logReason(const QString &message, const QStringList &hidden);
+
 // POST /translate: checks the token and the request, keeps at most
 // `maxUpstream` backend calls in flight (the rest wait in line, up to
 // `maxQueued`), and answers {"text": …} or, with a non-2xx status, {"error": …}.
