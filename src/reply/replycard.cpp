@@ -125,6 +125,9 @@ QPlainTextEdit *box(const QString &key, const QString &text, bool cjk)
     QPlainTextEdit *view = textBox(text, sidebarHeight(text, cjk), draft, draft, key, draft);
     if (const auto theirs = handover.edited.constFind(key); theirs != handover.edited.cend())
         carryEdit(view, *theirs);
+    // The salesperson's next keys extend the new text rather than land before it.
+    if (key == handover.focusKey)
+        view->moveCursor(QTextCursor::End);
     return view;
 }
 

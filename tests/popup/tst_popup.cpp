@@ -313,6 +313,7 @@ private Q_SLOTS:
         QCOMPARE(now == old, kept);
         QCOMPARE(plainText(now), draft);
         QCOMPARE(popup.window()->focusWidget(), now);
+        QCOMPARE(now->textCursor().position(), int(draft.size())); // typing goes on at the end
         QCOMPARE(bar->value(), kept ? bar->maximum() : 0);
         // What reaches the card through a registry reaches the one on screen.
         QCOMPARE(copyTargets.size(), 1);
