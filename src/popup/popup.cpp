@@ -1,9 +1,13 @@
 #include "popup.h"
 #include "frame.h"
 #include "popupdelegate.h"
+#ifdef MOXEL_X11
+#include "x11window.h"
+#endif
 
 #include "content.h"
 #include "factories.h"
+#include "keyboardguard.h"
 #include "palette.h"
 #include "replycard.h"
 #include "synccontroller.h"
@@ -31,17 +35,6 @@ namespace moxel {
 #ifdef Q_OS_MACOS
 // Screen-saver level and accessory policy live in the Apple-only file.
 void raiseToScreenSaverLevel(QWidget *window);
-#endif
-#ifdef MOXEL_X11
-void skipTaskbar(QWidget *window);
-QMargins frameExtents(const QWidget *window);
-std::optional<QMargins> requestFrameExtents(QWidget *window);
-std::optional<QRect> nativeGeometry(const QWidget *window);
-void setNativeGeometry(QWidget *window, const QRect &client);
-bool mappedAndFramed(const QWidget *window);
-void dropUnaskedStates(QWidget *window);
-void dropResizeIncrement(QWidget *window);
-QRect x11VisibleArea(const QRect &screen);
 #endif
 
 namespace {
@@ -299,20 +292,14 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     m_win->setMinimumSize(qBound(1, int(fixed.width()), 340), qBound(1, int(fixed.height()), 480));
     m_win->setAttribute(Qt::WA_ShowWithoutActivating);
     m_win->setAttribute(Qt::WA_DeleteOnClose, false);
-    // Some window managers (icewm) give every new window the keyboard whatever
-    // its user time; one that declines input while mapping keeps the chat's.
     if (onX11())
-        m_win->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
-#ifdef MOXEL_X11
-    // The confirmation belongs to the popup and stays out of the taskbar too.
-    if (onX11())
-        setConfirmationSetup(&skipTaskbar);
-#endif
+        new KeyboardGuard(m_win.get());
     m_delegate->win = m_win.get();
     connect(m_win.get(), &PopupWindow::didSettle, this, &Popup::appeared);
 
     m_scroll = new QScrollArea(m_win.get());
     m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setFocusPolicy(Qt::NoFocus); // a click between the cards is no place to type
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -431,15 +418,10 @@ bool Popup::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-// The window is where it was placed: it may take the keyboard from now on, when
-// the salesperson clicks into it, and it fades in.
+// The window is where it was placed: it fades in.
 void Popup::appeared()
 {
     if (QWindow *handle = m_win->windowHandle()) {
-        if (handle->flags() & Qt::WindowDoesNotAcceptFocus) {
-            m_win->overrideWindowFlags(m_win->windowFlags() & ~Qt::WindowDoesNotAcceptFocus);
-            handle->setFlags(handle->flags() & ~Qt::WindowDoesNotAcceptFocus);
-        }
         // Elsewhere the decorations are known once the window is exposed.
         if (m_firstFramePending && !onX11()) {
             handle->installEventFilter(this);

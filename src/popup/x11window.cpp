@@ -2,7 +2,9 @@
 // keeping a normal window out of the taskbar, and it learns the size of the
 // decorations only after the window is mapped, which is too late to place the
 // outer frame without a visible jump.
+#include "x11window.h"
 #include "frame.h"
+#include "x11.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>
@@ -24,62 +26,9 @@
 
 namespace moxel {
 
+using namespace x11;
+
 namespace {
-
-struct FreeDeleter
-{
-    void operator()(void *p) const { free(p); }
-};
-template<typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
-
-xcb_connection_t *connection()
-{
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-// Interned once: the frame is read on every move of a drag.
-xcb_atom_t atom(xcb_connection_t *c, const char *name)
-{
-    static QHash<QByteArray, xcb_atom_t> known;
-    const auto it = known.constFind(name);
-    if (it != known.cend())
-        return *it;
-    const Reply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr));
-    if (!reply)
-        return XCB_ATOM_NONE;
-    known.insert(name, reply->atom);
-    return reply->atom;
-}
-
-xcb_window_t rootOf(xcb_connection_t *c, xcb_window_t window)
-{
-    const Reply<xcb_get_geometry_reply_t> reply(
-        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
-    return reply ? reply->root : xcb_window_t(XCB_WINDOW_NONE);
-}
-
-// Whether the running window manager lists `name` in _NET_SUPPORTED. A bare
-// X server, or a window manager that publishes nothing, supports nothing.
-bool wmSupports(xcb_connection_t *c, xcb_window_t root, const char *name)
-{
-    const xcb_atom_t wanted = atom(c, name);
-    const xcb_atom_t supported = atom(c, "_NET_SUPPORTED");
-    if (wanted == XCB_ATOM_NONE || supported == XCB_ATOM_NONE)
-        return false;
-    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, root, supported, XCB_ATOM_ATOM, 0, 4096), nullptr));
-    if (!reply || reply->format != 32)
-        return false;
-    const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply.get()));
-    const int count = xcb_get_property_value_length(reply.get()) / int(sizeof(xcb_atom_t));
-    for (int i = 0; i < count; ++i) {
-        if (atoms[i] == wanted)
-            return true;
-    }
-    return false;
-}
 
 // _NET_FRAME_EXTENTS of `window` (left, right, top, bottom), if set.
 std::optional<QMargins> readExtents(xcb_connection_t *c, xcb_window_t window)
@@ -98,41 +47,6 @@ std::optional<QMargins> readExtents(xcb_connection_t *c, xcb_window_t window)
             return std::nullopt;
     }
     return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
-}
-
-// The 32-bit values of a property, at most `count` of them.
-QList<uint32_t> values32(xcb_connection_t *c, xcb_window_t window, const char *name,
-                         xcb_atom_t type, uint32_t count)
-{
-    const xcb_atom_t property = atom(c, name);
-    if (property == XCB_ATOM_NONE)
-        return {};
-    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, property, type, 0, count), nullptr));
-    if (!reply || reply->format != 32)
-        return {};
-    const auto *v = static_cast<const uint32_t *>(xcb_get_property_value(reply.get()));
-    return QList<uint32_t>(v, v + xcb_get_property_value_length(reply.get()) / 4);
-}
-
-xcb_window_t defaultRoot(xcb_connection_t *c)
-{
-    const xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    return it.rem ? it.data->root : xcb_window_t(XCB_WINDOW_NONE);
-}
-
-void sendToRoot(xcb_connection_t *c, xcb_window_t window, const char *type,
-                std::initializer_list<uint32_t> data)
-{
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = atom(c, type);
-    std::copy(data.begin(), data.end(), event.data.data32);
-    xcb_send_event(c, 0, rootOf(c, window),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char *>(&event));
 }
 
 } // namespace

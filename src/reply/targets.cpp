@@ -1,6 +1,7 @@
 #include "targets.h"
 
 #include "factories.h"
+#include "keyboard.h"
 #include "textbox.h"
 #include "textviews.h"
 
@@ -82,27 +83,16 @@ void EditCNTarget::toggle()
     if (!tv)
         return;
     tv->setReadOnly(!tv->isReadOnly());
+    setTypable(tv, !tv->isReadOnly());
     if (!tv->isReadOnly()) {
-        // Focus inside the window only: the window itself is never activated,
-        // so the chat application keeps the keyboard until the user comes here.
+        // Unlocking is asking to type there.
         if (tv->window() != tv)
-            tv->setFocus(Qt::OtherFocusReason);
+            takeKeyboard(tv);
         if (btn)
             setButtonTitle(btn, QStringLiteral("完成"));
     } else if (btn) {
         setButtonTitle(btn, QStringLiteral("编辑中文"));
     }
-}
-
-namespace {
-
-void (*confirmationSetup)(QWidget *) = nullptr;
-
-} // namespace
-
-void setConfirmationSetup(void (*setup)(QWidget *dialog))
-{
-    confirmationSetup = setup;
 }
 
 void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
@@ -142,8 +132,6 @@ void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
     ok->setAccessibleName(QStringLiteral("好"));
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);
-    if (confirmationSetup)
-        confirmationSetup(alert);
     alert->exec();
     delete alert;
 }

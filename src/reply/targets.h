@@ -89,8 +89,5 @@ QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *clos
 // Puts `text` on the clipboard as plain text and shows the modal confirmation
 // "已复制" + label over the window of `over`; an empty text does nothing at all.
 void copyToPasteboard(const QString &text, const QString &label, QWidget *over = nullptr);
-// Run on the confirmation before it is shown. Keeping a dialog out of the
-// taskbar is the window system's business, which the popup's window knows.
-void setConfirmationSetup(void (*setup)(QWidget *dialog));
 
 } // namespace moxel

@@ -1,6 +1,7 @@
 #include "textbox.h"
 
 #include "factories.h"
+#include "keyboard.h"
 #include "palette.h"
 #include "textrules.h"
 #include "textviews.h"
@@ -244,6 +245,7 @@ QPlainTextEdit *textBox(const QString &text, double height, bool mono, bool edit
     // Chosen once: making the box editable later keeps the inset.
     box->document()->setDocumentMargin(editable ? 8 : 7);
     box->setReadOnly(!editable);
+    setTypable(box, editable);
     box->setUndoRedoEnabled(true);
     box->setPlainText(text);
 

@@ -167,7 +167,9 @@ void TextLabel::setMaxLines(int lines)
 void TextLabel::setSelectable(bool on)
 {
     m_selectable = on;
-    setFocusPolicy(on ? Qt::ClickFocus : Qt::NoFocus);
+    // Selected with the mouse, copied with the menu or Tab and Ctrl+C: a click
+    // leaves the keyboard where the salesperson is typing.
+    setFocusPolicy(on ? Qt::TabFocus : Qt::NoFocus);
     setCursor(on ? Qt::IBeamCursor : Qt::ArrowCursor);
     if (!on)
         m_anchor = m_cursor = -1;

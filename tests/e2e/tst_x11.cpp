@@ -321,9 +321,9 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("[General]\nmoxel.popupFrame=\"" + saved.toUtf8() + "\"\n");
         }
-        startPopup(p, args << u"--debug"_s, x.display());
         // Reported in points.
         const QRectF points(QPointF(expected.topLeft()) / scale, QSizeF(expected.size()) / scale);
+        startPopup(p, args << u"--debug"_s, x.display());
         QCOMPARE(p.lines("FRAME ").constFirst(),
                  frameLineOf(QRect(int(points.x()), int(points.y()), int(points.width()),
                                    int(points.height()))));
@@ -356,12 +356,34 @@ private Q_SLOTS:
             QTRY_VERIFY((xtool(x.display(), u"import"_s, {u"-window"_s, id, shot}),
                          draft = draftIn(QImage(shot)))
                             .x() >= 0);
-            xtool(x.display(), u"xdotool"_s,
-                  {u"mousemove"_s, u"--window"_s, id, QString::number(draft.x() + 100),
-                   QString::number(draft.y() + 40), u"click"_s, u"1"_s});
-            QTRY_COMPARE(xtool(x.display(), u"xdotool"_s, {u"getwindowfocus"_s}).trimmed(), id);
-            xtool(x.display(), u"xdotool"_s, {u"type"_s, u"ab"_s});
+            const auto click = [&](const QString &window, QPoint at) {
+                xtool(x.display(), u"xdotool"_s,
+                      {u"mousemove"_s, u"--window"_s, window, QString::number(at.x()),
+                       QString::number(at.y()), u"click"_s, u"1"_s});
+            };
+            const auto type = [&](const QString &keys) {
+                xtool(x.display(), u"xdotool"_s, {u"type"_s, keys});
+            };
+            const auto focus = [&] {
+                return xtool(x.display(), u"xdotool"_s, {u"getwindowfocus"_s}).trimmed();
+            };
+            // A click to read (the toggle below the draft, like a label or the
+            // space between cards) leaves the keyboard in the chat, before the
+            // salesperson has typed into the popup and after they went back.
+            const QPoint toggle = draft + QPoint(20, 96 + 13);
+            click(id, toggle);
+            type(u"k1"_s);
+            QTRY_COMPARE(x.chatTyped(), QByteArray("k1"));
+            QCOMPARE(focus(), chat);
+            click(id, draft + QPoint(100, 40));
+            QTRY_COMPARE(focus(), id);
+            type(u"ab"_s);
             QVERIFY2(p.waitForLines("SYNC: 检测到编辑 d0-text", 2), p.out.constData());
+            click(chat, QPoint(30, 30)); // clear of a popup placed over it
+            QTRY_COMPARE(focus(), chat);
+            click(id, toggle);
+            type(u"k2"_s);
+            QTRY_COMPARE(x.chatTyped(), QByteArray("k1k2"));
         }
         // Clicked, the chat still stays below.
         xtool(x.display(), u"xdotool"_s, {u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s});

@@ -106,7 +106,11 @@ public:
     {
         const auto words = [](const char *text) { return QString::fromLatin1(text).split(u' '); };
         m_chat.setProcessEnvironment(environment());
-        m_chat.start(QStringLiteral("xterm"), words("-title chat -geometry 80x24+0+0 -e cat"));
+        // What reaches the chat is kept, key by key.
+        m_chat.start(QStringLiteral("xterm"),
+                     words("-title chat -geometry 80x24+0+0 -e sh -c")
+                         << QStringLiteral("stty -icanon; cat > ") +
+                                m_home.filePath(QStringLiteral("chat.txt")));
         if (!m_chat.waitForStarted())
             return {};
         const QString id = xtool(m_display, QStringLiteral("xdotool"),
@@ -121,6 +125,15 @@ public:
         };
         return !id.isEmpty() && QTest::qWaitFor([&] { return focused() == id; }, 10000) ? id
                                                                                         : QString();
+    }
+
+    qint64 windowManagerPid() const { return m_wm.processId(); }
+
+    // What was typed into the chat so far.
+    QByteArray chatTyped() const
+    {
+        QFile typed(m_home.filePath(QStringLiteral("chat.txt")));
+        return typed.open(QIODevice::ReadOnly) ? typed.readAll() : QByteArray();
     }
 
     QString display() const { return m_display; }
