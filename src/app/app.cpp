@@ -95,7 +95,10 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
         popup.render(*payload);
         if (options.selfTestSync)
             scheduleSelfTest();
-        InputReader reader(std::move(lines), [&popup](const QJsonObject &p) { popup.render(p); });
+        // The FRAME lines owed at the end of input tell the frame the window got.
+        InputReader reader(
+            std::move(lines), [&popup](const QJsonObject &p) { popup.render(p); },
+            [&popup] { popup.afterFrameLines([] { QCoreApplication::quit(); }); });
         reader.start();
         status = QApplication::exec();
         keepClipboardAfterExit();

@@ -28,8 +28,8 @@ template<typename F> bool post(F &&f)
 } // namespace
 
 InputReader::InputReader(std::unique_ptr<LineReader> lines,
-                         std::function<void(const QJsonObject &)> render)
-    : m_render(std::move(render)), m_lines(std::move(lines))
+                         std::function<void(const QJsonObject &)> render, std::function<void()> end)
+    : m_render(std::move(render)), m_end(std::move(end)), m_lines(std::move(lines))
 {}
 
 InputReader::~InputReader()
@@ -62,7 +62,7 @@ void InputReader::start()
                     return;
             }
         }
-        post([] { QCoreApplication::quit(); });
+        post([this] { m_end(); });
     }).detach();
 }
 

@@ -12,14 +12,15 @@ class LineReader;
 
 // Reads the payload lines after the first on a thread of its own and hands
 // every object, in line order, to `render` on the GUI thread; at the end of
-// input it asks the application to quit after the renders already queued.
+// input it calls `end` there, after the renders already queued.
 // The thread blocks in read(2) and is never joined: quitting while it waits
 // for input ends the process at once.
 class InputReader final : public QObject
 {
     Q_OBJECT
 public:
-    InputReader(std::unique_ptr<LineReader> lines, std::function<void(const QJsonObject &)> render);
+    InputReader(std::unique_ptr<LineReader> lines, std::function<void(const QJsonObject &)> render,
+                std::function<void()> end);
     ~InputReader() override;
     Q_DISABLE_COPY_MOVE(InputReader)
 
@@ -27,6 +28,7 @@ public:
 
 private:
     std::function<void(const QJsonObject &)> m_render;
+    std::function<void()> m_end;
     std::unique_ptr<LineReader> m_lines;
 };
 

@@ -323,7 +323,9 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
 
 Popup::~Popup()
 {
-    printFirstFrame(); // the program may end before the window was ever shown
+    // The program may end before the window was ever placed.
+    m_placed = true;
+    printOwedFrames();
 }
 
 void Popup::render(const QJsonObject &payload)
@@ -375,17 +377,24 @@ void Popup::render(const QJsonObject &payload)
     }
     if (!m_options.debugMode)
         return;
+    // A window manager may still place and frame the window in its own time:
+    // every line waits until the window is where it stays, a second at most,
+    // so that none tells a frame the window never had.
+    m_owedFrames.append(first);
     if (first) {
-        // A window manager may still move the window as it maps it: the first
-        // line waits for the window to be on screen, a second at most.
-        m_firstFramePending = true;
-        QTimer::singleShot(1000, this, [this] { printFirstFrame(); });
+        QTimer::singleShot(1000, this, &Popup::placed);
         if (m_win->settled())
             appeared();
-        return;
     }
-    printFirstFrame(); // never after a later line
-    printFrame(false);
+    printOwedFrames();
+}
+
+void Popup::afterFrameLines(std::function<void()> then)
+{
+    if (m_owedFrames.isEmpty())
+        then();
+    else
+        connect(this, &Popup::frameLinesPrinted, this, std::move(then), Qt::SingleShotConnection);
 }
 
 void Popup::printFrame(bool first) const
@@ -394,13 +403,22 @@ void Popup::printFrame(bool first) const
     printLine(frameLine(m_win->outerFrame(), screen, screenSpace(), first));
 }
 
-void Popup::printFirstFrame()
+void Popup::printOwedFrames()
 {
-    if (!std::exchange(m_firstFramePending, false))
+    if (!m_placed || m_owedFrames.isEmpty())
+        return;
+    for (const bool first : std::exchange(m_owedFrames, {}))
+        printFrame(first);
+    Q_EMIT frameLinesPrinted();
+}
+
+void Popup::placed()
+{
+    if (std::exchange(m_placed, true))
         return;
     if (QWindow *handle = m_win->windowHandle())
         handle->removeEventFilter(this);
-    printFrame(true);
+    printOwedFrames();
 }
 
 bool Popup::eventFilter(QObject *watched, QEvent *event)
@@ -411,7 +429,7 @@ bool Popup::eventFilter(QObject *watched, QEvent *event)
             this,
             [this] {
                 if (m_win->windowHandle()->isExposed())
-                    printFirstFrame();
+                    placed();
             },
             Qt::QueuedConnection);
     }
@@ -421,16 +439,12 @@ bool Popup::eventFilter(QObject *watched, QEvent *event)
 // The window is where it was placed: it fades in.
 void Popup::appeared()
 {
-    if (QWindow *handle = m_win->windowHandle()) {
-        // Elsewhere the decorations are known once the window is exposed.
-        if (m_firstFramePending && !onX11()) {
-            handle->installEventFilter(this);
-            if (handle->isExposed())
-                printFirstFrame();
-        }
-    }
-    if (onX11())
-        printFirstFrame();
+    QWindow *handle = m_win->windowHandle();
+    // Elsewhere the decorations are known once the window is exposed.
+    if (onX11() || !handle || handle->isExposed())
+        placed();
+    else if (!m_placed)
+        handle->installEventFilter(this);
     if (std::exchange(m_fadePending, false)) {
         auto *fade = new QPropertyAnimation(m_win.get(), "windowOpacity", m_win.get());
         fade->setDuration(140);

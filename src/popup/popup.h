@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QList>
 #include <QMargins>
 #include <QObject>
 #include <QPointF>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -86,11 +88,17 @@ public:
     Q_DISABLE_COPY_MOVE(Popup)
 
     void render(const QJsonObject &payload);
+    // Runs `then` once every FRAME line owed has been printed: at once, or
+    // when the window is where it stays, a second at most after it was shown.
+    void afterFrameLines(std::function<void()> then);
 
     QWidget *window() const { return m_win.get(); }
     QScrollArea *scrollArea() const { return m_scroll; }
     QWidget *content() const { return m_content; }
     bool renderedOnce() const { return m_renderedOnce; }
+
+Q_SIGNALS:
+    void frameLinesPrinted();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -98,8 +106,9 @@ protected:
 private:
     void placeAndShow();
     void appeared();
+    void placed();
     void printFrame(bool first) const;
-    void printFirstFrame();
+    void printOwedFrames();
 
     PopupOptions m_options;
     PopupDelegate *m_delegate;
@@ -110,7 +119,8 @@ private:
     QPointer<QWidget> m_content;
     QScreen *m_screen = nullptr;
     bool m_renderedOnce = false;
-    bool m_firstFramePending = false;
+    bool m_placed = false;
+    QList<bool> m_owedFrames; // debug FRAME lines not yet printed: whether each is the first
     bool m_fadePending = false;
 };
 

@@ -235,6 +235,9 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QRect>("expected"); // top-down
+        // The window manager stops for half a second as the popup maps, three
+        // payloads come at once and the input ends: a busy desktop.
+        QTest::addColumn<bool>("stalled");
         const QString wide = u"1440x900"_s;
         for (const QString &wm : {u""_s, u"openbox"_s, u"kwin_x11"_s, u"icewm"_s}) {
             const QByteArray name = (wm.isEmpty() ? u"bare"_s : wm).toUtf8() + ": ";
@@ -242,40 +245,43 @@ private Q_SLOTS:
             const int taskbar = wm == u"icewm" ? 26 : 0;
             QTest::addRow("%sdefault", name.constData())
                 << wm << wide << QString() << 0 << QStringList() << QString()
-                << QRect(1028, 12, 400, 876 - taskbar);
+                << QRect(1028, 12, 400, 876 - taskbar) << false;
             QTest::addRow("%s--size", name.constData())
                 << wm << wide << QString() << 0 << QStringList{u"--size"_s, u"500,600"_s}
-                << u"{{20, 20}, {400, 800}}"_s << QRect(928, 288 - taskbar, 500, 600);
+                << u"{{20, 20}, {400, 800}}"_s << QRect(928, 288 - taskbar, 500, 600) << false;
             QTest::addRow("%ssaved minimum frame", name.constData())
                 << wm << wide << QString() << 0 << QStringList() << u"{{100, 300}, {340, 480}}"_s
-                << QRect(100, 120, 340, 480);
+                << QRect(100, 120, 340, 480) << false;
             if (wm == u"icewm" || wm == u"kwin_x11")
                 continue;
             QTest::addRow("%sshort screen", name.constData())
                 << wm << u"1440x400"_s << QString() << 0 << QStringList() << QString()
-                << QRect(1028, 12, 400, 376);
+                << QRect(1028, 12, 400, 376) << false;
         }
         QTest::addRow("bare: Qt's own options ignored")
             << QString() << wide << QString() << 0
             << QStringList{u"-geometry"_s, u"300x300+5+5"_s, u"-platform"_s,
                            u"offscreen"_s, u"-title"_s,      u"x"_s}
-            << QString() << QRect(1028, 12, 400, 876);
+            << QString() << QRect(1028, 12, 400, 876) << false;
+        QTest::addRow("openbox: stalled, three payloads and the end of input")
+            << u"openbox"_s << wide << QString() << 0 << QStringList() << QString()
+            << QRect(1028, 12, 400, 876) << true;
         QTest::addRow("openbox: panel") << u"openbox"_s << wide << QString() << 40 << QStringList()
-                                        << QString() << QRect(1028, 52, 400, 836);
+                                        << QString() << QRect(1028, 52, 400, 836) << false;
         // The frame in points times the scale; openbox's decorations are pixels, not points.
         QTest::addRow("openbox: scale 1.5")
             << u"openbox"_s << u"2160x1350"_s << u"QT_SCALE_FACTOR=1.5"_s << 0 << QStringList()
-            << QString() << QRect(1542, 18, 600, 1314);
+            << QString() << QRect(1542, 18, 600, 1314) << false;
         QTest::addRow("openbox: QT_SCREEN_SCALE_FACTORS 1.25")
             << u"openbox"_s << u"1800x1125"_s << u"QT_SCREEN_SCALE_FACTORS=1.25"_s << 0
-            << QStringList() << QString() << QRect(1285, 15, 500, 1095);
+            << QStringList() << QString() << QRect(1285, 15, 500, 1095) << false;
         QTest::addRow("openbox: Xft.dpi 192, saved frame")
             << u"openbox"_s << u"2880x1800"_s << u"Xft.dpi: 192"_s << 0 << QStringList()
-            << u"{{100.5, 300}, {340, 480}}"_s << QRect(201, 240, 680, 960);
+            << u"{{100.5, 300}, {340, 480}}"_s << QRect(201, 240, 680, 960) << false;
         // The panel is on the left monitor only; Qt reports each whole monitor as available.
         QTest::addRow("openbox: two monitors, panel on the primary")
             << u"openbox"_s << u"two 1440x900"_s << QString() << 40 << QStringList() << QString()
-            << QRect(1028, 52, 400, 836);
+            << QRect(1028, 52, 400, 836) << false;
     }
     void outerFrame()
     {
@@ -286,6 +292,7 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         QFETCH(QString, saved);
         QFETCH(QRect, expected);
+        QFETCH(bool, stalled);
 
         XvfbServer x;
         if (screen.startsWith(u"two "_s))
@@ -323,6 +330,20 @@ private Q_SLOTS:
         }
         // Reported in points.
         const QRectF points(QPointF(expected.topLeft()) / scale, QSizeF(expected.size()) / scale);
+        if (stalled) {
+            p.env.insert(u"DISPLAY"_s, x.display());
+            p.start(args << u"--debug"_s);
+            ::kill(pid_t(x.windowManagerPid()), SIGSTOP);
+            p.write(Payload + Payload + Payload);
+            p.closeInput();
+            QTest::qWait(500);
+            ::kill(pid_t(x.windowManagerPid()), SIGCONT);
+            QVERIFY(p.finish());
+            const QByteArray frame = frameLineOf(points.toRect()).chopped(4);
+            QCOMPARE(p.lines("FRAME "),
+                     (QList<QByteArray>{frame + "true", frame + "false", frame + "false"}));
+            return;
+        }
         startPopup(p, args << u"--debug"_s, x.display());
         QCOMPARE(p.lines("FRAME ").constFirst(),
                  frameLineOf(QRect(int(points.x()), int(points.y()), int(points.width()),
