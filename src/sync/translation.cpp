@@ -92,10 +92,11 @@ void setSyncLineSink(SyncLineSink sink_)
 
 void syncLine(const QString &line)
 {
+    const QString shown = printable(line);
     if (sink())
-        sink()(line);
+        sink()(shown);
     else
-        printLine(line);
+        printLine(shown);
 }
 
 } // namespace moxel

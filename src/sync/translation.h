@@ -34,7 +34,8 @@ Answer readAnswer(const QByteArray &body);
 // "SYNC: 请求出错 " + the error's description.
 QString requestErrorLine(const QString &description);
 
-// Every "SYNC: " diagnostic goes through here: standard output by default.
+// Every "SYNC: " diagnostic goes through here, its control characters escaped
+// (printable()): standard output by default.
 // Tests install a sink to read the lines back; an empty sink restores stdout.
 using SyncLineSink = std::function<void(const QString &)>;
 void setSyncLineSink(SyncLineSink sink);

@@ -47,9 +47,22 @@ bool hasLongUnbrokenRun(QStringView text, qsizetype limit)
     return text.size() - last > limit;
 }
 
+QString printable(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            out += QString::asprintf("\\u%04x", unsigned(c.unicode()));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void printLine(const QString &line)
 {
-    const QByteArray bytes = line.toUtf8();
+    const QByteArray bytes = printable(line).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);

@@ -19,7 +19,13 @@ QString graphemePrefix(QStringView text, qsizetype count);
 // switch to breaking anywhere for such text, which is linear.
 bool hasLongUnbrokenRun(QStringView text, qsizetype limit = 1000);
 
+// `text` with every control character (C0, DEL, C1) written as \u001b and so
+// on; everything else, Chinese included, stays as it is.
+QString printable(QStringView text);
+
 // One diagnostic line on standard output, UTF-8, line feed, flushed at once.
+// Text from outside (a translation, a payload's language) goes through
+// printable(), so a line stays one line and never drives the terminal.
 void printLine(const QString &line);
 
 } // namespace moxel

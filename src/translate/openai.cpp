@@ -13,6 +13,14 @@ using namespace Qt::StringLiterals;
 
 namespace moxel::xlate {
 
+namespace {
+
+// Hosted models refuse caps above their own output limit, which is 16k
+// tokens or more.
+constexpr qsizetype MostTokens = 16384;
+
+} // namespace
+
 QString languageName(const QString &to)
 {
     const QString code = QString(to).replace(u'_', u'-');
@@ -66,9 +74,8 @@ QString plainAnswer(QString content)
 int tokenCap(const QString &text)
 {
     // A token is rarely shorter than half a character in any script; the
-    // headroom covers short texts and a brief preamble. Hosted models refuse
-    // caps above their own output limit, which is 16k tokens or more.
-    return int(std::min<qsizetype>(2 * text.size() + 512, 16384));
+    // headroom covers short texts and a brief preamble.
+    return int(std::min(2 * text.size() + 512, MostTokens));
 }
 
 Outcome openaiOutcome(const UpstreamAnswer &answer)
@@ -98,17 +105,49 @@ OpenAiBackend::OpenAiBackend(UpstreamSettings settings, QString model,
       m_network(network)
 {}
 
+QString refusedParameter(const UpstreamAnswer &answer)
+{
+    const std::optional<QJsonObject> object =
+        answer.status == 400 ? jsonObject(answer.body) : std::nullopt;
+    if (!object)
+        return {};
+    const QJsonObject error = object->value(u"error"_s).toObject();
+    const QString param = error.value(u"param"_s).toString();
+    const QString message = error.value(u"message"_s).toString();
+    // "max_tokens is too large" names the parameter too, but dropping it
+    // would not help; only a refusal of the parameter itself counts.
+    const bool unsupported = error.value(u"code"_s).toString().startsWith(u"unsupported"_s) ||
+                             message.contains(u"unsupported"_s, Qt::CaseInsensitive) ||
+                             message.contains(u"not support"_s, Qt::CaseInsensitive);
+    for (const QString &name : {u"max_tokens"_s, u"temperature"_s}) {
+        if (unsupported && (param == name || message.contains(u'\'' + name + u'\'')))
+            return name;
+    }
+    return {};
+}
+
 BackendCall *OpenAiBackend::translate(const QString &text, const QString &to, QObject *parent)
 {
     auto *call = new BackendCall(parent);
+    send(call, text, to);
+    return call;
+}
+
+void OpenAiBackend::send(BackendCall *call, const QString &text, const QString &to)
+{
+    const ChatParameters used = m_parameters;
     const QJsonArray messages = {
         QJsonObject{{u"role"_s, u"system"_s}, {u"content"_s, systemPrompt(languageName(to))}},
         QJsonObject{{u"role"_s, u"user"_s}, {u"content"_s, text}}};
-    const QJsonObject body{{u"model"_s, m_model},
-                           {u"messages"_s, messages},
-                           {u"temperature"_s, 0},
-                           {u"max_tokens"_s, tokenCap(text)},
-                           {u"stream"_s, false}};
+    QJsonObject body{{u"model"_s, m_model}, {u"messages"_s, messages}, {u"stream"_s, false}};
+    if (used.temperature)
+        body.insert(u"temperature"_s, 0);
+    // A reasoning model's hidden reasoning counts against this cap, so it
+    // gets the most a translation may ever take.
+    if (used.completionTokens)
+        body.insert(u"max_completion_tokens"_s, int(MostTokens));
+    else
+        body.insert(u"max_tokens"_s, tokenCap(text));
     const bool versioned =
         m_settings.base.path().endsWith(u"/v1") || m_settings.base.path().endsWith(u"/v1/");
     QNetworkRequest request = jsonRequest(
@@ -120,8 +159,21 @@ BackendCall *OpenAiBackend::translate(const QString &text, const QString &to, QO
 
     auto *fetch = new UpstreamFetch(reply, m_settings.maxAnswer, call);
     connect(fetch, &UpstreamFetch::done, call,
-            [call](const UpstreamAnswer &answer) { Q_EMIT call->finished(openaiOutcome(answer)); });
-    return call;
+            [this, call, fetch, text, to, used](const UpstreamAnswer &answer) {
+                const QString refused = refusedParameter(answer);
+                const bool retry = (refused == u"max_tokens" && !used.completionTokens) ||
+                                   (refused == u"temperature" && used.temperature);
+                if (!retry) {
+                    Q_EMIT call->finished(openaiOutcome(answer));
+                    return;
+                }
+                if (refused == u"max_tokens")
+                    m_parameters.completionTokens = true;
+                else
+                    m_parameters.temperature = false;
+                fetch->deleteLater();
+                send(call, text, to);
+            });
 }
 
 } // namespace moxel::xlate

@@ -23,8 +23,23 @@ int tokenCap(const QString &text);
 // that never left its reasoning block is a failure.
 Outcome openaiOutcome(const UpstreamAnswer &answer);
 
+// The optional request parameters a server takes. Classic servers (llama.cpp,
+// Ollama, vLLM) take max_tokens and temperature 0; OpenAI's reasoning models
+// refuse both and want max_completion_tokens and the default temperature.
+struct ChatParameters
+{
+    bool completionTokens = false;
+    bool temperature = true;
+};
+// "max_tokens" or "temperature" when `answer` is a 400 saying the model does
+// not support that parameter (OpenAI's "param", or the name quoted in the
+// message); else empty.
+QString refusedParameter(const UpstreamAnswer &answer);
+
 // POST {base}/v1/chat/completions of any OpenAI-compatible server; a base
-// that already ends in /v1 is used as it is.
+// that already ends in /v1 is used as it is. A parameter the server refuses is
+// dropped and the request sent again, once per parameter; the server's
+// preference is kept for later requests.
 class OpenAiBackend final : public Backend
 {
     Q_OBJECT
@@ -36,9 +51,12 @@ public:
     BackendCall *translate(const QString &text, const QString &to, QObject *parent) override;
 
 private:
+    void send(BackendCall *call, const QString &text, const QString &to);
+
     UpstreamSettings m_settings;
     QString m_model;
     QNetworkAccessManager *m_network;
+    ChatParameters m_parameters;
 };
 
 } // namespace moxel::xlate

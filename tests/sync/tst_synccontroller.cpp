@@ -319,6 +319,9 @@ void TestSyncController::outcome_data()
         << Reply::text(u"好"_s, 500) << u"好"_s << Synced << u" -> 好"_s;
     QTest::newRow("46 characters quoted")
         << Reply::text(long50) << long50 << Synced << u" -> "_s + long50.left(46);
+    // The mirror gets the text as it came; the diagnostic stays one inert line.
+    QTest::newRow("control characters") << Reply::text(u"你\x1b[2J好\a\n"_s) << u"你\x1b[2J好\a\n"_s
+                                        << Synced << u" -> 你\\u001b[2J好\\u0007\\u000a"_s;
     QTest::newRow("empty translation")
         << Reply::text(QString()) << u"你好"_s << Failed << u" -> "_s;
     QTest::newRow("no text") << Reply::raw(R"({"error":1})") << u"你好"_s << Failed

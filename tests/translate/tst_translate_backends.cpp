@@ -299,12 +299,16 @@ void TestTranslateBackends::openaiRequest_data()
     QTest::addColumn<QString>("basePath");
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<bool>("reasoning"); // the server refuses as OpenAI's o-series models do
 
     QTest::newRow("bare base, key") << QString() << "sk-test"_ba
-                                    << "/v1/chat/completions"_ba;
-    QTest::newRow("base with /v1") << u"/v1"_s << QByteArray() << "/v1/chat/completions"_ba;
+                                    << "/v1/chat/completions"_ba << false;
+    QTest::newRow("base with /v1")
+        << u"/v1"_s << QByteArray() << "/v1/chat/completions"_ba << false;
     QTest::newRow("base with a prefix") << u"/api/"_s << "k"_ba
-                                        << "/api/v1/chat/completions"_ba;
+                                        << "/api/v1/chat/completions"_ba << false;
+    QTest::newRow("reasoning model") << u"/v1"_s << "k"_ba
+                                     << "/v1/chat/completions"_ba << true;
 }
 
 void TestTranslateBackends::openaiRequest()
@@ -312,9 +316,21 @@ void TestTranslateBackends::openaiRequest()
     QFETCH(QString, basePath);
     QFETCH(QByteArray, key);
     QFETCH(QByteArray, path);
+    QFETCH(bool, reasoning);
 
     QNetworkAccessManager network;
-    FakeUpstream upstream([](const Seen &) {
+    FakeUpstream upstream([reasoning](const Seen &seen) {
+        const QJsonObject body = seen.json();
+        if (reasoning && body.contains(u"max_tokens"_s))
+            return Scripted::json(400, R"({"error":{"message":"Unsupported parameter: 'max_tokens')"
+                                       R"( is not supported with this model. Use 'max_completion_)"
+                                       R"(tokens' instead.","type":"invalid_request_error","param")"
+                                       R"(:"max_tokens","code":"unsupported_parameter"}})");
+        if (reasoning && body.contains(u"temperature"_s))
+            return Scripted::json(400, R"({"error":{"message":"Unsupported value: 'temperature')"
+                                       R"( does not support 0 with this model. Only the default)"
+                                       R"( (1) value is supported.","type":"invalid_request_error")"
+                                       R"(,"param":"temperature","code":"unsupported_value"}})");
         return Scripted::json(200, R"({"choices":[{"message":{"content":"ok"}}]})");
     });
     QUrl base = upstream.url();
@@ -322,17 +338,21 @@ void TestTranslateBackends::openaiRequest()
     Front front(std::make_unique<OpenAiBackend>(settingsFor(base, key), u"qwen2.5:7b"_s, &network));
     QCOMPARE(front.translate(u"Olá, 5000 peças\nPedido #A-123"_s, u"zh"_s).status, 200);
 
-    QCOMPARE(upstream.seen.size(), 1);
-    const Seen &request = upstream.seen.first();
+    // Each refused parameter costs one round trip, once: the next request fits.
+    QCOMPARE(upstream.seen.size(), reasoning ? 3 : 1);
+    QCOMPARE(front.translate(u"Olá"_s, u"zh"_s).status, 200);
+    QCOMPARE(upstream.seen.size(), reasoning ? 4 : 2);
+    const Seen &request = upstream.seen.at(upstream.seen.size() - 2);
     QCOMPARE(request.method, "POST"_ba);
     QCOMPARE(request.path, path);
     QCOMPARE(request.header("authorization"), key.isEmpty() ? QByteArray() : "Bearer " + key);
     const QJsonObject body = request.json();
     QCOMPARE(body.value(u"model"_s), u"qwen2.5:7b"_s);
-    QCOMPARE(body.value(u"temperature"_s), 0);
+    QCOMPARE(body.value(u"temperature"_s),
+             reasoning ? QJsonValue(QJsonValue::Undefined) : QJsonValue(0));
     QCOMPARE(body.value(u"stream"_s), false);
     // Room for the longest plausible translation, but a bound on a model that rambles.
-    const int cap = body.value(u"max_tokens"_s).toInt();
+    const int cap = body.value(reasoning ? u"max_completion_tokens"_s : u"max_tokens"_s).toInt();
     QVERIFY2(cap >= 2 * 29 && cap <= 16384, qPrintable(QString::number(cap)));
     const QJsonArray messages = body.value(u"messages"_s).toArray();
     QCOMPARE(messages.size(), 2);
