@@ -10,6 +10,7 @@
 #include "popup.h"
 #include "synccontroller.h"
 #include "targets.h"
+#include "windowsystem.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -20,10 +21,6 @@
 #include <unistd.h>
 
 namespace moxel {
-
-#ifdef Q_OS_MACOS
-void makeAccessoryApplication();
-#endif
 
 namespace {
 
@@ -80,9 +77,7 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
         fontsReady();
     else
         preferSimplifiedChineseHan();
-#ifdef Q_OS_MACOS
-    makeAccessoryApplication();
-#endif
+    windowsystem::makeAccessoryApplication();
 
     // SYNC_T0 keeps running from the program's load: the stamps count from
     // the start, however late the first line came.

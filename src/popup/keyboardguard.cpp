@@ -1,9 +1,7 @@
 #include "keyboardguard.h"
 
 #include "keyboard.h"
-#ifdef MOXEL_X11
-#include "x11window.h"
-#endif
+#include "windowsystem.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -53,13 +51,9 @@ bool KeyboardGuard::eventFilter(QObject *watched, QEvent *event)
 void KeyboardGuard::dialogShown(QWidget *dialog, bool shown)
 {
     if (shown) {
-#ifdef MOXEL_X11
         // Out of the taskbar as the popup is; set before it is mapped.
-        skipTaskbar(dialog);
-#else
-        Q_UNUSED(dialog);
-#endif
-        m_owner = keyboardOwner();
+        windowsystem::skipTaskbar(dialog);
+        m_owner = windowsystem::keyboardOwner();
         setAcceptsKeyboard(m_window, false);
         return;
     }

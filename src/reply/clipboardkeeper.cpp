@@ -1,4 +1,5 @@
 #include "clipboardkeeper.h"
+#include "windowsystem.h"
 
 #include <QClipboard>
 #include <QDeadlineTimer>
@@ -7,10 +8,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#ifdef MOXEL_X11
-#include <QtGui/qguiapplication_platform.h>
-#include <xcb/xcb.h>
-
+#ifdef MOXEL_XCLIP
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -21,26 +19,8 @@
 
 namespace moxel {
 
-#ifdef MOXEL_X11
+#ifdef MOXEL_XCLIP
 namespace {
-
-bool clipboardManagerRuns()
-{
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
-    if (!c)
-        return false;
-    constexpr char name[] = "CLIPBOARD_MANAGER";
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, sizeof name - 1, name), nullptr),
-        &std::free);
-    if (!atom || atom->atom == XCB_ATOM_NONE)
-        return false;
-    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr),
-        &std::free);
-    return owner && owner->owner != XCB_WINDOW_NONE;
-}
 
 // Writes all of `bytes`, or gives up when the reader has gone.
 void writeAll(int fd, const QByteArray &bytes)
@@ -99,14 +79,14 @@ void handToXclip(const QByteArray &path, const QByteArray &text)
 
 void keepClipboardAfterExit()
 {
-#ifdef MOXEL_X11
-    if (QGuiApplication::platformName() != u"xcb")
+#ifdef MOXEL_XCLIP
+    if (!windowsystem::isX11())
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (!clipboard->ownsClipboard())
         return;
     const QString text = clipboard->text(QClipboard::Clipboard);
-    if (text.isEmpty() || clipboardManagerRuns())
+    if (text.isEmpty() || windowsystem::clipboardManagerRuns())
         return;
     const QString xclip = QStandardPaths::findExecutable(QStringLiteral("xclip"));
     if (!xclip.isEmpty())

@@ -19,12 +19,9 @@ void setAcceptsKeyboard(QWidget *window, bool accepts);
 // system's time; 0 for now).
 void takeKeyboard(QWidget *box, unsigned long timestamp = 0);
 
-// Who has the keyboard now, for handing it back later: the window manager's
-// active window, or the input focus where there is no window manager; 0 for
-// nobody, or where the window system does not say.
-unsigned long keyboardOwner();
-// Hands the keyboard back to `owner`. Another program's window is activated
-// through the window manager, as a pager would; `ours` takes it itself.
+// Hands the keyboard back to `owner`, found by windowsystem::keyboardOwner():
+// `ours` takes it into its focus widget itself; another program's window is
+// activated through the window manager.
 void giveKeyboardBack(unsigned long owner, QWidget *ours);
 
 // True when a mouse press on `clicked` would put the caret into a box the

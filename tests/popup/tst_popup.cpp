@@ -427,7 +427,9 @@ private Q_SLOTS:
     {
         Popup popup(PopupOptions{});
         popup.render(payload("{}"));
-        popup.window()->move(30, 40);
+        auto *window = static_cast<PopupWindow *>(popup.window());
+        QTRY_VERIFY(window->placed()); // the program's own placement is not the user's
+        window->move(30, 40);
         const auto saved = PopupDelegate::savedFrame();
         QVERIFY(saved);
         const QRect frame = popup.window()->frameGeometry();

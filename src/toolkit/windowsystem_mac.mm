@@ -1,10 +1,10 @@
 // Built on Apple platforms only: the popup is an accessory application (no
 // Dock icon, no menu bar) and floats at the screen-saver level above the chat.
+#include "windowsystem.h"
+
 #import <AppKit/AppKit.h>
 
-#include <QWidget>
-
-namespace moxel {
+namespace moxel::windowsystem {
 
 void makeAccessoryApplication()
 {
@@ -17,4 +17,4 @@ void raiseToScreenSaverLevel(QWidget *window)
     [[view window] setLevel:NSScreenSaverWindowLevel];
 }
 
-} // namespace moxel
+} // namespace moxel::windowsystem
