@@ -116,6 +116,7 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
 
 Popup::~Popup()
 {
+    m_delegate->saveFrame(); // a move in the last moment before the end
     // The program may end before the window was ever placed.
     m_placed = true;
     printOwedFrames();

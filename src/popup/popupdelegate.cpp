@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QWidget>
 
+#include <utility>
+
 namespace moxel {
 
 const QString PopupDelegate::frameKey = QStringLiteral("moxel.popupFrame");
@@ -30,6 +32,13 @@ ScreenSpace screenSpace()
     return {double(primary->geometry().y()), double(primary->geometry().height())};
 }
 
+PopupDelegate::PopupDelegate(QObject *parent) : QObject(parent)
+{
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(SettleMs);
+    connect(&m_settle, &QTimer::timeout, this, &PopupDelegate::saveFrame);
+}
+
 std::optional<QRectF> PopupDelegate::savedFrame()
 {
     const QVariant value = settings().value(frameKey);
@@ -38,9 +47,17 @@ std::optional<QRectF> PopupDelegate::savedFrame()
     return savedFrameFromText(value.toString());
 }
 
+void PopupDelegate::frameChanged()
+{
+    // The frame is read once the window is still, and written once.
+    m_unsaved = true;
+    m_settle.start();
+}
+
 void PopupDelegate::saveFrame()
 {
-    if (!win)
+    m_settle.stop();
+    if (!win || !std::exchange(m_unsaved, false))
         return;
     settings().setValue(frameKey, frameText(screenSpace().toYUp(win->outerFrame())));
     // Written through at once, so the frame survives the process being killed.
@@ -49,6 +66,7 @@ void PopupDelegate::saveFrame()
 
 void PopupDelegate::windowWillClose()
 {
+    saveFrame();
     QCoreApplication::quit();
 }
 
