@@ -8,13 +8,12 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QFontMetrics>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QLabel>
+#include <QLayout>
+#include <QMargins>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSpacerItem>
 
 namespace moxel {
 
@@ -38,10 +37,7 @@ void DraftCopyTarget::doCopy()
 {
     const QPlainTextEdit *view = textView(key);
     const QString text = view ? plainText(view) : fallback;
-    // A render inside the confirmation's event loop deletes this target:
-    // nothing of it may be used once the alert is up.
-    const QString word = label;
-    copyToPasteboard(text, word, qobject_cast<QWidget *>(parent()));
+    copyToPasteboard(text, label, qobject_cast<QWidget *>(parent()));
 }
 
 ToggleTarget::ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeView,
@@ -95,6 +91,54 @@ void EditCNTarget::toggle()
     }
 }
 
+namespace {
+
+// The confirmation, as wide as its title in a window manager's title font:
+// that font is larger and bold, beside an icon and up to four buttons, and a
+// message box sizes itself (at every relayout) for its text alone.
+class Confirmation final : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    bool event(QEvent *event) override
+    {
+        const bool done = QMessageBox::event(event);
+        if (event->type() == QEvent::LayoutRequest)
+            widen();
+        return done;
+    }
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event); // sized for its text, centred on the popup
+        m_centre = geometry().center();
+        widen();
+    }
+
+private:
+    void widen()
+    {
+        QFont titleFont = font();
+        titleFont.setBold(true);
+        titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+        QLayout *box = layout();
+        const QMargins margins = box ? box->contentsMargins() : QMargins();
+        const int wanted = QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 5 * 24 +
+                           margins.left() + margins.right();
+        if (width() >= wanted)
+            return;
+        setFixedSize(wanted,
+                     box && box->hasHeightForWidth() ? box->totalHeightForWidth(wanted) : height());
+        // Still centred on the popup; move() places the frame, once there is one.
+        move(pos() + m_centre - geometry().center());
+    }
+
+    QPoint m_centre;
+};
+
+} // namespace
+
 void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
 {
     if (text.isEmpty())
@@ -102,10 +146,11 @@ void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
     QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
 
     const QString title = QStringLiteral("已复制") + label;
-    // Owned by the popup's window, which outlives every render: a widget of
-    // the content may be deleted by a render while the alert is open.
+    // Owned by the popup's window, which outlives every render, and modal to
+    // it alone; it goes when it is answered.
     QWidget *window = over ? over->window() : nullptr;
-    QPointer<QMessageBox> alert = new QMessageBox(window);
+    auto *alert = new Confirmation(window);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowFlags(
         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
         (window ? window->windowFlags() & Qt::WindowStaysOnTopHint : Qt::WindowFlags()));
@@ -115,25 +160,11 @@ void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
     alert->setWindowTitle(title);
     alert->setText(title);
     alert->setInformativeText(QStringLiteral("回到聊天窗口粘贴即可。"));
-    if (auto *info = alert->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
-        info->setTextFormat(Qt::PlainText);
-        info->setWordWrap(false);
-    }
-    // A window manager draws the title in a font of its own, beside up to
-    // five buttons; the alert's own sizing leaves room for about two.
-    QFont titleFont = alert->font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
-    if (auto *grid = qobject_cast<QGridLayout *>(alert->layout()))
-        grid->addItem(new QSpacerItem(QFontMetrics(titleFont).horizontalAdvance(title) + 5 * 24, 0,
-                                      QSizePolicy::Minimum, QSizePolicy::Fixed),
-                      grid->rowCount(), 0, 1, grid->columnCount());
     QPushButton *ok = alert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
     ok->setAccessibleName(QStringLiteral("好"));
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);
-    alert->exec();
-    delete alert;
+    alert->open();
 }
 
 } // namespace moxel

@@ -48,8 +48,7 @@ public:
 };
 
 // Keeps the targets of the current render alive. Emptying releases them with
-// deleteLater: a render may run inside a target's own click or inside the copy
-// confirmation's nested event loop.
+// deleteLater: a render may run inside a target's own click.
 template<typename T> class TargetList
 {
 public:
@@ -86,8 +85,9 @@ void clearRenderRegistries();
 // toggleTargets until the next render.
 QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView = nullptr);
 
-// Puts `text` on the clipboard as plain text and shows the modal confirmation
-// "已复制" + label over the window of `over`; an empty text does nothing at all.
+// Puts `text` on the clipboard as plain text and opens the confirmation
+// "已复制" + label over the window of `over`, modal to it; it returns at once
+// and the confirmation goes when it is answered. An empty text does nothing.
 void copyToPasteboard(const QString &text, const QString &label, QWidget *over = nullptr);
 
 } // namespace moxel

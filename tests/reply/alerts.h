@@ -9,8 +9,8 @@
 
 #include <functional>
 
-// Answers the copy confirmation from inside its event loop, as the user would,
-// and records what it showed. Polls for the alert; never sleeps.
+// Answers the copy confirmation once it is open, as the user would, and
+// records what it showed. Polls for the alert; never sleeps.
 class AlertWatcher final : public QObject
 {
 public:
