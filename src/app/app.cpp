@@ -99,6 +99,7 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
         keepClipboardAfterExit();
         // Release this render's views and targets before the window goes.
         clearRenderRegistries();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return status;
 }

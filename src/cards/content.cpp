@@ -27,7 +27,7 @@ QWidget *headerRow(const QString &label, const QString &value, const QString &na
 
 } // namespace
 
-Stack *buildContent(const QJsonObject &payload)
+Stack *buildContent(const QJsonObject &payload, ReplyMemory *memory)
 {
     const QString intent = str(payload, u"intent");
     const QString langName = str(payload, u"lang_name");
@@ -53,7 +53,7 @@ Stack *buildContent(const QJsonObject &payload)
         stretch(root, thinkingCard(payload, body));
 
     // The reply card gets the language name as sent, not the header's "—".
-    QWidget *reply = replyCard(payload, lang, langName);
+    QWidget *reply = replyCard(payload, lang, langName, memory);
     if (reply->objectName().isEmpty())
         reply->setObjectName(u"reply-card"_s);
     stretch(root, reply);

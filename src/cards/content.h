@@ -7,10 +7,12 @@ class QWidget;
 
 namespace moxel {
 
+class ReplyMemory;
 class Stack;
 
 // The whole content column for one payload: header card, session card
-// (optional), thinking card (optional) and reply card, in that order.
-Stack *buildContent(const QJsonObject &payload);
+// (optional), thinking card (optional) and reply card, in that order. The
+// reply card is kept or handed over as `memory` says (see replyCard()).
+Stack *buildContent(const QJsonObject &payload, ReplyMemory *memory = nullptr);
 
 } // namespace moxel

@@ -132,17 +132,16 @@ void Popup::render(const QJsonObject &payload)
     sync.token = token.isString() ? token.toString() : QString();
     // A repeated reply keeps its card, and with it the pending edit and the
     // answer in flight; a new one drops them with the boxes they belong to.
-    const bool kept = keepReplyCard(payload);
+    const bool kept = m_reply.keep(payload);
     if (!kept)
         sync.renderStarted();
     const int scrolled = m_scroll->verticalScrollBar()->value();
 
     clearRenderRegistries();
 
-    QWidget *content = buildContent(payload);
+    QWidget *content = buildContent(payload, &m_reply);
 
-    // The old column may be inside a button's click or under the copy
-    // confirmation's nested loop: release it later, never now.
+    // The old column may be inside a button's click: release it later, never now.
     if (m_content) {
         m_holderBox->removeWidget(m_content);
         m_content->hide();
@@ -159,7 +158,7 @@ void Popup::render(const QJsonObject &payload)
     }
     // Typing goes on where it was: into the kept box, at the same place on
     // screen, or into the new box of the same key.
-    QPlainTextEdit *focus = replyFocusAfterRender();
+    QPlainTextEdit *focus = m_reply.focusAfterRender();
     if (focus) {
         content->show();
         focus->setFocus(Qt::OtherFocusReason);

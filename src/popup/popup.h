@@ -1,6 +1,7 @@
 #pragma once
 
 #include "popupwindow.h"
+#include "replycard.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -67,6 +68,7 @@ private:
     QVBoxLayout *m_holderBox = nullptr;
     QPointer<QWidget> m_content;
     QScreen *m_screen = nullptr;
+    ReplyMemory m_reply;
     bool m_renderedOnce = false;
     bool m_placed = false;
     QList<bool> m_owedFrames; // debug FRAME lines not yet printed: whether each is the first

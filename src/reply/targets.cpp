@@ -29,15 +29,16 @@ void clearRenderRegistries()
     editTargets.clear();
 }
 
-DraftCopyTarget::DraftCopyTarget(const QString &key, const QString &fallback, const QString &label)
-    : key(key), fallback(fallback), label(label)
+DraftCopyTarget::DraftCopyTarget(const QString &key, const QString &fallback, const QString &label,
+                                 QWidget *over)
+    : key(key), fallback(fallback), label(label), over(over)
 {}
 
 void DraftCopyTarget::doCopy()
 {
     const QPlainTextEdit *view = textView(key);
     const QString text = view ? plainText(view) : fallback;
-    copyToPasteboard(text, label, qobject_cast<QWidget *>(parent()));
+    copyToPasteboard(text, label, over);
 }
 
 ToggleTarget::ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeView,
@@ -52,9 +53,6 @@ QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *clos
     QPushButton *button = inlineButton(closedTitle);
     auto *target =
         new ToggleTarget(button, openView, closeView, closedTitle, QStringLiteral("▾ ") + name);
-    // Parented to its button as well, so a card dropped without a new render
-    // does not leave its target behind.
-    target->setParent(button);
     QObject::connect(button, &QPushButton::clicked, target, &ToggleTarget::toggle);
     toggleTargets.append(target);
     return button;

@@ -12,13 +12,15 @@ class QWidget;
 namespace moxel {
 
 // Copies the current text of the view under `key` (or `fallback` when none is
-// registered) and confirms it over the window of the widget it is parented to.
+// registered) and confirms it over the window of `over`, its button.
 class DraftCopyTarget final : public QObject
 {
     Q_OBJECT
 public:
-    DraftCopyTarget(const QString &key, const QString &fallback, const QString &label);
+    DraftCopyTarget(const QString &key, const QString &fallback, const QString &label,
+                    QWidget *over = nullptr);
     const QString key, fallback, label;
+    const QPointer<QWidget> over;
     void doCopy();
 };
 
@@ -47,14 +49,20 @@ public:
     void toggle();
 };
 
-// Keeps the targets of the current render alive. Emptying releases them with
-// deleteLater: a render may run inside a target's own click.
+// Owns the targets of the current render; their buttons do not. Emptying
+// releases them with deleteLater: a render may run inside a target's own click.
 template<typename T> class TargetList
 {
 public:
-    void append(T *target) { m_items.append(target); }
-    // Lets go of one target without releasing it.
+    // Takes `target` over; null is ignored.
+    void append(T *target)
+    {
+        if (target)
+            m_items.append(target);
+    }
+    // Hands one target back to the caller without releasing it.
     void take(T *target) { m_items.removeAll(QPointer<T>(target)); }
+    T *last() const { return m_items.isEmpty() ? nullptr : m_items.constLast().data(); }
     void clear()
     {
         for (const QPointer<T> &t : std::as_const(m_items)) {
