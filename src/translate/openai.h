@@ -3,7 +3,9 @@
 #include "backend.h"
 #include "upstream.h"
 
-class QNetworkAccessManager;
+namespace moxel::net {
+class HttpAccess;
+}
 
 namespace moxel::xlate {
 
@@ -29,7 +31,7 @@ class OpenAiBackend final : public Backend
 {
     Q_OBJECT
 public:
-    OpenAiBackend(UpstreamSettings settings, QString model, QNetworkAccessManager *network,
+    OpenAiBackend(UpstreamSettings settings, QString model, net::HttpAccess *network,
                   QObject *parent = nullptr);
     QString name() const override { return QStringLiteral("openai"); }
     BackendCall *translate(const QString &text, const QString &to, QObject *parent) override;
@@ -37,7 +39,7 @@ public:
 private:
     UpstreamSettings m_settings;
     QString m_model;
-    QNetworkAccessManager *m_network;
+    net::HttpAccess *m_network;
 };
 
 } // namespace moxel::xlate
