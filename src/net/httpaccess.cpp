@@ -220,10 +220,14 @@ private:
             }
             const QByteArray lower = name.toLower();
             if (lower == "host" || lower == "content-length" || lower == "connection" ||
-                lower == "transfer-encoding")
+                lower == "transfer-encoding" || lower == "accept-encoding")
                 continue;
             head += name + ": " + value + "\r\n";
         }
+        // The answer is read as it comes, so it must come as it is.
+        head += "Accept-Encoding: identity\r\n";
+        if (!req.hasRawHeader("User-Agent"))
+            head += "User-Agent: Mozilla/5.0\r\n";
         if (!m_body.isEmpty() || m_verb == "POST")
             head += "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n";
         head += "Connection: close\r\n\r\n";
