@@ -30,17 +30,17 @@ bool isHttp(const QUrl &url)
     return url.scheme() == u"http" || url.scheme() == u"https";
 }
 
-// One line off the front of `in`, without its CR LF or LF; false when the
-// line has not ended yet.
-bool takeLine(QByteArray &in, QByteArray *line)
+// The line of `in` that starts at `*at`, without its CR LF or LF, and `*at`
+// moved past it; false when the line has not ended yet.
+bool takeLine(const QByteArray &in, qsizetype *at, QByteArray *line)
 {
-    const qsizetype end = in.indexOf('\n');
+    const qsizetype end = in.indexOf('\n', *at);
     if (end < 0)
         return false;
-    *line = in.left(end);
+    *line = in.mid(*at, end - *at);
     if (line->endsWith('\r'))
         line->chop(1);
-    in.remove(0, end + 1);
+    *at = end + 1;
     return true;
 }
 
@@ -132,6 +132,7 @@ private:
         m_url = target;
         m_state = State::Head;
         m_in.clear();
+        m_at = m_scan = 0;
         m_closed = false;
         if (m_socket) {
             m_socket->disconnect(this);
@@ -250,8 +251,12 @@ private:
                 continue;
             if (!alive || isFinished())
                 return;
-            if (m_in.size() >= ReadStep)
+            if (unread() >= ReadStep)
                 break;
+            // Parsing moves along the buffer; what it passed goes once per read.
+            m_in.remove(0, m_at);
+            m_scan = std::max<qsizetype>(0, m_scan - m_at);
+            m_at = 0;
             const QByteArray more = m_socket->read(ReadStep - m_in.size());
             if (more.isEmpty())
                 break;
@@ -270,7 +275,7 @@ private:
         }
         // Nothing more will come: unless the rest waits for the reader to
         // make room, the answer is incomplete.
-        if (m_closed && m_socket->bytesAvailable() == 0 && (m_in.isEmpty() || room() > 0))
+        if (m_closed && m_socket->bytesAvailable() == 0 && (unread() == 0 || room() > 0))
             stop(RemoteHostClosedError, u"The connection closed before the answer ended"_s);
     }
 
@@ -283,7 +288,7 @@ private:
         case State::Head:
             return readHead();
         case State::Length: {
-            const qint64 n = std::min({m_left, room(), qint64(m_in.size())});
+            const qint64 n = std::min({m_left, room(), qint64(unread())});
             if (n <= 0)
                 return false;
             take(n);
@@ -292,19 +297,19 @@ private:
             return true;
         }
         case State::UntilClose: {
-            const qint64 n = std::min(room(), qint64(m_in.size()));
+            const qint64 n = std::min(room(), qint64(unread()));
             if (n > 0) {
                 take(n);
                 return true;
             }
-            if (m_closed && m_in.isEmpty() && m_socket->bytesAvailable() == 0) {
+            if (m_closed && unread() == 0 && m_socket->bytesAvailable() == 0) {
                 m_state = State::Done;
                 return true;
             }
             return false;
         }
         case State::Chunk: {
-            if (!takeLine(m_in, &line))
+            if (!takeLine(m_in, &m_at, &line))
                 return tooLong(MaxLine);
             if (const qsizetype extension = line.indexOf(';'); extension >= 0)
                 line.truncate(extension);
@@ -317,7 +322,7 @@ private:
             return true;
         }
         case State::ChunkData: {
-            const qint64 n = std::min({m_left, room(), qint64(m_in.size())});
+            const qint64 n = std::min({m_left, room(), qint64(unread())});
             if (n <= 0)
                 return false;
             take(n);
@@ -326,14 +331,14 @@ private:
             return true;
         }
         case State::ChunkEnd:
-            if (!takeLine(m_in, &line))
+            if (!takeLine(m_in, &m_at, &line))
                 return tooLong(2);
             if (!line.isEmpty())
                 return malformed();
             m_state = State::Chunk;
             return true;
         case State::Trailers:
-            if (!takeLine(m_in, &line))
+            if (!takeLine(m_in, &m_at, &line))
                 return tooLong(MaxLine);
             if (line.isEmpty())
                 m_state = State::Done;
@@ -344,15 +349,17 @@ private:
         return false;
     }
 
+    qsizetype unread() const { return m_in.size() - m_at; }
+
     void take(qint64 n)
     {
-        m_answer.append(m_in.constData(), n);
-        m_in.remove(0, n);
+        m_answer.append(m_in.constData() + m_at, n);
+        m_at += n;
     }
 
     bool tooLong(qsizetype limit)
     {
-        if (m_in.size() > limit)
+        if (unread() > limit)
             return malformed();
         return false;
     }
@@ -365,31 +372,33 @@ private:
 
     bool readHead()
     {
+        // The head ends with an empty line; a search goes on where the last
+        // one stopped.
         qsizetype end = -1;
-        for (qsizetype from = 0; end < 0;) {
-            const qsizetype lf = m_in.indexOf('\n', from);
-            if (lf < 0)
-                break;
-            if (m_in.mid(lf + 1, 1) == "\n")
+        for (qsizetype lf = m_in.indexOf('\n', std::max(m_at, m_scan)); lf >= 0 && end < 0;
+             lf = m_in.indexOf('\n', lf + 1)) {
+            if (lf + 1 < m_in.size() && m_in.at(lf + 1) == '\n')
                 end = lf + 2;
-            else if (m_in.mid(lf + 1, 2) == "\r\n")
+            else if (lf + 2 < m_in.size() && m_in.at(lf + 1) == '\r' && m_in.at(lf + 2) == '\n')
                 end = lf + 3;
-            from = lf + 1;
         }
-        if (end < 0)
+        if (end < 0) {
+            m_scan = std::max(m_at, m_in.size() - 2);
             return tooLong(MaxHead);
-        QByteArray head = m_in.left(end);
-        m_in.remove(0, end);
+        }
+        const QByteArray head = m_in.mid(m_at, end - m_at);
+        m_at = m_scan = end;
 
         QByteArray line;
-        takeLine(head, &line);
+        qsizetype at = 0;
+        takeLine(head, &at, &line);
         const QList<QByteArray> status = line.split(' ');
         bool ok = false;
         const int code = status.value(1).toInt(&ok);
         if (!line.startsWith("HTTP/1.") || status.size() < 2 || !ok || code < 100 || code > 999)
             return malformed();
         QList<std::pair<QByteArray, QByteArray>> headers;
-        while (takeLine(head, &line) && !line.isEmpty()) {
+        while (takeLine(head, &at, &line) && !line.isEmpty()) {
             const qsizetype colon = line.indexOf(':');
             if (colon <= 0 || line.at(0) == ' ' || line.at(0) == '\t')
                 return malformed();
@@ -504,8 +513,10 @@ private:
     QAbstractSocket *m_socket = nullptr;
     QTimer m_idle;
     State m_state = State::Head;
-    QByteArray m_in;     // read from the socket, not yet understood
-    QByteArray m_answer; // the body, from m_taken on not yet read
+    QByteArray m_in; // read from the socket, understood up to m_at
+    qsizetype m_at = 0;
+    qsizetype m_scan = 0; // where the search for the end of the head goes on
+    QByteArray m_answer;  // the body, from m_taken on not yet read
     qint64 m_taken = 0;
     qint64 m_left = 0;
     bool m_closed = false;
