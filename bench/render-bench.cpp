@@ -15,12 +15,17 @@
 //                                         (callgrind --collect-atstart=no) over
 //                                         the painted renders it prints
 //   render-bench TYPICAL.jsonl --print-large   the large payload, one line
+//   render-bench TYPICAL.jsonl --answers  translations of one unbroken run,
+//                                         from 128 KiB to the answer limit, into
+//                                         the open Chinese box: the longest
+//                                         the event loop stalled
 //   render-bench TYPICAL.jsonl --grab OUT.png   the window and its whole scrolled
 //                                         content after rendering each line of the
 //                                         file, sections closed and open, to
 //                                         compare a change's pixels
 #include "factories.h"
 #include "popup.h"
+#include "servicerequest.h"
 #include "targets.h"
 #include "textviews.h"
 
@@ -35,7 +40,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <valgrind/callgrind.h>
@@ -290,6 +299,59 @@ int countRenders(Popup &popup, const QJsonObject &typical, const QString &kind)
     return 0;
 }
 
+// Each answer comes from a service on 127.0.0.1 after an edit of the draft,
+// with the Chinese section open, and is written as every translation is.
+// The longest gap between the ticks of a 1 ms timer, from the edit until the
+// answer has been painted, is how long the window stopped responding.
+int answerStalls(Bench &bench, QJsonObject payload)
+{
+    setHttpModuleFile(QStringLiteral(MOXEL_HTTP_MODULE));
+    QTcpServer service;
+    service.listen(QHostAddress::LocalHost, 0);
+    QByteArray answer;
+    QObject::connect(&service, &QTcpServer::newConnection, [&] {
+        QTcpSocket *socket = service.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, &answer] {
+            if (!socket->readAll().contains("\r\n\r\n") || socket->property("answered").toBool())
+                return;
+            socket->setProperty("answered", true);
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                          QByteArray::number(answer.size()) + "\r\n\r\n" + answer);
+            socket->disconnectFromHost();
+        });
+    });
+    payload[u"proxy"] = u"http://127.0.0.1:%1"_s.arg(service.serverPort());
+    for (const qint64 kib : {qint64(128), qint64(1024), MaxAnswerBytes / 1024}) {
+        const qint64 run = kib * 1024 - 11; // {"text":""} makes up the rest
+        answer = R"({"text":")" + QByteArray(run, 'x') + R"("})";
+        bench.render(payload);
+        bench.popup().content()->findChild<QPushButton *>(u"d0-toggle"_s)->click();
+        bench.settle();
+        QElapsedTimer since;
+        qint64 longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout,
+                         [&] { longest = std::max(longest, since.restart()); });
+        tick.start(1);
+        since.start();
+        textView(u"d0-text"_s)->setPlainText(u"Olá, %1"_s.arg(kib));
+        QElapsedTimer waited;
+        waited.start();
+        while (textView(u"d0-cn"_s)->document()->characterCount() <= run &&
+               waited.elapsed() < 600000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        bench.popup().window()->repaint();
+        QEventLoop settled;
+        QTimer::singleShot(200, &settled, &QEventLoop::quit);
+        settled.exec();
+        std::printf("answer kib=%lld written=%d longest_stall_ms=%lld\n", qlonglong(kib),
+                    int(textView(u"d0-cn"_s)->document()->characterCount() > run),
+                    qlonglong(longest));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 [[gnu::noinline]] void steadyRender(Bench &bench, const QJsonObject &payload)
 {
     bench.render(payload);
@@ -381,6 +443,9 @@ int main(int argc, char *argv[])
         painter.end();
         return sheet.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     }
+
+    if (mode == u"--answers")
+        return answerStalls(bench, typical);
 
     if (mode == u"--count" && argc > 3)
         return countRenders(bench.popup(), typical, QString::fromLocal8Bit(argv[3]));

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <mutex>
+#include <semaphore>
 #include <thread>
 
 namespace moxel {
@@ -15,6 +16,12 @@ namespace {
 // this guarded pointer, cleared when the receiver goes away.
 std::mutex receiverMutex;
 QObject *receiver = nullptr;
+
+// Parsed payloads waiting for the GUI thread at most: the rest of a burst
+// waits in the pipe, not in memory, and every render returns to the event
+// loop, which deletes what the one before it replaced.
+constexpr std::ptrdiff_t Queued = 2;
+using Slots = std::counting_semaphore<Queued>;
 
 template<typename F> bool post(F &&f)
 {
@@ -48,7 +55,9 @@ void InputReader::start()
     // The line reader is handed to the thread for good: the thread may still
     // be blocked in a read when the process ends.
     LineReader *lines = m_lines.release();
-    std::thread([lines, this] {
+    // Shared with the queued renders: the thread may outlive this object.
+    auto free = std::make_shared<Slots>(Queued);
+    std::thread([lines, free, this] {
         const std::unique_ptr<LineReader> owned(lines);
         QByteArray raw;
         for (;;) {
@@ -58,7 +67,12 @@ void InputReader::start()
             if (r == LineReader::Result::TooLong)
                 continue;
             if (auto payload = parseLaterLine(raw)) {
-                if (!post([this, p = std::move(*payload)] { m_render(p); }))
+                free->acquire();
+                const bool posted = post([this, free, p = std::move(*payload)] {
+                    free->release();
+                    m_render(p);
+                });
+                if (!posted)
                     return;
             }
         }

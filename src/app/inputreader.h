@@ -11,8 +11,9 @@ namespace moxel {
 class LineReader;
 
 // Reads the payload lines after the first on a thread of its own and hands
-// every object, in line order, to `render` on the GUI thread; at the end of
-// input it calls `end` there, after the renders already queued.
+// every object, in line order, to `render` on the GUI thread, never more than
+// two ahead of it; at the end of input it calls `end` there, after the renders
+// already queued.
 // The thread blocks in read(2) and is never joined: quitting while it waits
 // for input ends the process at once.
 class InputReader final : public QObject

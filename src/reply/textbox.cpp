@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -43,11 +44,18 @@ QString accessibleNameFor(const QString &key)
 class TextBox::Layout final : public QPlainTextDocumentLayout
 {
 public:
-    using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
+    Layout(QTextDocument *doc, TextBox *box) : QPlainTextDocumentLayout(doc), m_box(box) {}
 
     QRectF blockBoundingRect(const QTextBlock &block) const override
     {
-        return m_waiting ? QRectF() : QPlainTextDocumentLayout::blockBoundingRect(block);
+        if (m_waiting)
+            return QRectF();
+        // A paragraph is laid out the first time it is asked for. setPlainText
+        // asks before it announces the new text, so the wrap mode is checked
+        // here too, or a long run would be laid out word by word.
+        if (block.isValid() && block.layout()->lineCount() == 0)
+            m_box->breakAnywhereFor(block);
+        return QPlainTextDocumentLayout::blockBoundingRect(block);
     }
 
     void layOutFromNowOn()
@@ -58,10 +66,20 @@ public:
         QPlainTextDocumentLayout::documentChanged(0, 0, document()->characterCount());
     }
 
+    // A new wrap mode lays the current paragraph out again at once. The box
+    // changes it only while a paragraph is about to be laid out anyway, so
+    // every paragraph just forgets its lines, or the largest would be laid
+    // out twice.
+    void setWrapMode(QTextOption::WrapMode mode)
+    {
+        const QScopedValueRollback<bool> lazily(m_lazy, true);
+        m_box->setWordWrapMode(mode);
+    }
+
 protected:
     void documentChanged(int from, int removed, int added) override
     {
-        if (!m_waiting) {
+        if (!m_waiting && !m_lazy) {
             QPlainTextDocumentLayout::documentChanged(from, removed, added);
             return;
         }
@@ -72,13 +90,15 @@ protected:
     }
 
 private:
+    TextBox *m_box;
     bool m_waiting = true;
+    bool m_lazy = false;
 };
 
 TextBox::TextBox(const QColor &caret, QWidget *parent) : QPlainTextEdit(parent), m_caret(caret)
 {
     auto *doc = new QTextDocument(this);
-    m_layout = new Layout(doc);
+    m_layout = new Layout(doc, this);
     doc->setDocumentLayout(m_layout);
     setDocument(doc);
     setCursorWidth(0);
@@ -106,14 +126,21 @@ void TextBox::contentsChanging(int position, int removed, int added)
         window.setPosition(std::clamp(position + added + RunLimit + 1, 0, last),
                            QTextCursor::KeepAnchor);
         if (hasLongUnbrokenRun(window.selectedText(), RunLimit))
-            setWordWrapMode(QTextOption::WrapAnywhere);
+            m_layout->setWrapMode(QTextOption::WrapAnywhere);
         return;
     }
     // Going back to word wrapping needs the whole text; do it only when that
     // costs no more than the change itself.
     if (document()->characterCount() <= std::max(SmallDocument, 2 * added) &&
         !hasLongUnbrokenRun(document()->toRawText(), RunLimit))
-        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        m_layout->setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+void TextBox::breakAnywhereFor(const QTextBlock &block)
+{
+    if (wordWrapMode() != QTextOption::WrapAnywhere && block.length() > RunLimit &&
+        hasLongUnbrokenRun(block.text(), RunLimit))
+        m_layout->setWrapMode(QTextOption::WrapAnywhere);
 }
 
 bool TextBox::showsCaret() const

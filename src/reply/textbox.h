@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QRect>
 #include <QString>
+#include <QTextBlock>
 
 namespace moxel {
 
@@ -40,6 +41,7 @@ private:
     class Layout;
 
     void contentsChanging(int position, int removed, int added);
+    void breakAnywhereFor(const QTextBlock &block);
     bool showsCaret() const;
     QRect caretRect() const;
     void restartBlink();

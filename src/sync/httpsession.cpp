@@ -1,4 +1,5 @@
 // The network half of a translation request, built as the moxel-http module.
+#include "httpaccess.h"
 #include "httpmodule.h"
 
 #include <QNetworkAccessManager>
@@ -23,10 +24,10 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
 };
 
-class Session final : public QNetworkAccessManager
+class Session final : public net::HttpAccess
 {
 public:
-    explicit Session(QObject *parent) : QNetworkAccessManager(parent)
+    explicit Session(QObject *parent) : HttpAccess(parent)
     {
         setProxy(QNetworkProxy::NoProxy);
         setCookieJar(new NoCookies(this));
@@ -81,31 +82,43 @@ void send(QObject *session, const HttpPost &post, HttpDone done)
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
 
     QNetworkReply *reply = static_cast<Session *>(session)->post(request, post.body);
-    auto tooLarge = std::make_shared<bool>(false);
-    auto guard = [reply, tooLarge, limit = post.maxAnswerBytes] {
-        if (*tooLarge)
+    // The session reads no further ahead than its read buffer: taking the
+    // answer as it comes is what bounds it.
+    struct Received
+    {
+        QByteArray body;
+        bool tooLarge = false;
+    };
+    auto received = std::make_shared<Received>();
+    auto take = [reply, received, limit = post.maxAnswerBytes] {
+        if (received->tooLarge)
             return;
         const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (announced > limit || reply->bytesAvailable() > limit) {
-            *tooLarge = true;
+        if (announced > limit || received->body.size() + reply->bytesAvailable() > limit) {
+            received->tooLarge = true;
+            received->body.clear();
             reply->abort();
+            return;
         }
+        received->body += reply->readAll();
     };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, guard);
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, guard);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, take);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
     QObject::connect(
-        reply, &QNetworkReply::finished, reply, [reply, tooLarge, done = std::move(done)] {
+        reply, &QNetworkReply::finished, reply, [reply, received, take, done = std::move(done)] {
             reply->deleteLater();
-            HttpPostResult exchange;
-            exchange.tooLarge = *tooLarge;
             const QNetworkReply::NetworkError error = reply->error();
+            // A redirect we refused to follow carries no answer, and a reply
+            // aborted by the transfer timeout is closed.
+            if (error == QNetworkReply::InsecureRedirectError || !reply->isOpen())
+                received->body.clear();
+            else
+                take();
+            HttpPostResult exchange;
+            exchange.tooLarge = received->tooLarge;
             if (!exchange.tooLarge && error != QNetworkReply::NoError && !isHttpStatus(reply))
                 exchange.failure = reply->errorString();
-            // A redirect we refused to follow carries no answer, and a
-            // reply aborted by the transfer timeout is closed.
-            if (!exchange.tooLarge && error != QNetworkReply::InsecureRedirectError &&
-                reply->isOpen())
-                exchange.body = reply->readAll();
+            exchange.body = std::move(received->body);
             done(exchange);
         });
 }

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QScopedValueRollback>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -41,14 +42,24 @@ void replaceKeepingSelection(QPlainTextEdit *view, const QString &text)
     const QTextCursor old = view->textCursor();
     const int anchor = old.anchor();
     const int position = old.position();
-    view->setPlainText(text);
+    // Written through a cursor, the text is announced before anything lays
+    // it out, and laid out once: setPlainText lays it out twice, the first
+    // time before the view can pick a wrap mode for it. A new text starts a
+    // new undo history all the same.
+    QTextDocument *doc = view->document();
+    const bool undo = doc->isUndoRedoEnabled();
+    doc->setUndoRedoEnabled(false);
+    QTextCursor all(doc);
+    all.select(QTextCursor::Document);
+    all.insertText(text);
+    doc->setUndoRedoEnabled(undo);
     // Positions count UTF-16 units of the document, where CR LF is one break.
-    const int length = view->document()->characterCount() - 1;
-    if (length < qMin(anchor, position))
-        return;
-    QTextCursor restored(view->document());
-    restored.setPosition(qMin(anchor, length));
-    restored.setPosition(qMin(position, length), QTextCursor::KeepAnchor);
+    const int length = doc->characterCount() - 1;
+    QTextCursor restored(doc);
+    if (length >= qMin(anchor, position)) {
+        restored.setPosition(qMin(anchor, length));
+        restored.setPosition(qMin(position, length), QTextCursor::KeepAnchor);
+    }
     view->setTextCursor(restored);
 }
 

@@ -1,8 +1,9 @@
 #include "libretranslate.h"
 
+#include "httpaccess.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -44,8 +45,8 @@ QString libreLanguage(const QString &to, const QStringList &serverCodes)
     return to;
 }
 
-LibreTranslateBackend::LibreTranslateBackend(UpstreamSettings settings,
-                                             QNetworkAccessManager *network, QObject *parent)
+LibreTranslateBackend::LibreTranslateBackend(UpstreamSettings settings, net::HttpAccess *network,
+                                             QObject *parent)
     : Backend(parent), m_settings(std::move(settings)), m_network(network)
 {}
 

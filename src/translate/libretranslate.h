@@ -5,7 +5,9 @@
 
 #include <QStringList>
 
-class QNetworkAccessManager;
+namespace moxel::net {
+class HttpAccess;
+}
 
 namespace moxel::xlate {
 
@@ -23,7 +25,7 @@ class LibreTranslateBackend final : public Backend
 {
     Q_OBJECT
 public:
-    LibreTranslateBackend(UpstreamSettings settings, QNetworkAccessManager *network,
+    LibreTranslateBackend(UpstreamSettings settings, net::HttpAccess *network,
                           QObject *parent = nullptr);
     QString name() const override { return QStringLiteral("libretranslate"); }
     QByteArray secret() const override { return m_settings.secret; }
@@ -37,7 +39,7 @@ private:
     void send(BackendCall *call, const QString &text, const QString &to);
 
     UpstreamSettings m_settings;
-    QNetworkAccessManager *m_network;
+    net::HttpAccess *m_network;
     enum class Languages { Unknown, Asking, Known } m_state = Languages::Unknown;
     QStringList m_codes;
 };

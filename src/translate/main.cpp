@@ -1,6 +1,7 @@
 #include "config.h"
 #include "demo.h"
 #include "http.h"
+#include "httpaccess.h"
 #include "libretranslate.h"
 #include "moxel_version.h"
 #include "openai.h"
@@ -8,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QNetworkAccessManager>
 
 #include <csignal>
 #include <cstdio>
@@ -56,7 +56,7 @@ int main(int argc, char **argv)
     }
     const Config &config = *parsed.config;
 
-    auto *network = new QNetworkAccessManager(&app);
+    auto *network = new moxel::net::HttpAccess(&app);
     std::unique_ptr<Backend> backend;
     if (config.backend == u"libretranslate") {
         backend = std::make_unique<LibreTranslateBackend>(config.upstream, network);

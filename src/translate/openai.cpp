@@ -1,9 +1,10 @@
 #include "openai.h"
 
+#include "httpaccess.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -99,8 +100,8 @@ Outcome openaiOutcome(const UpstreamAnswer &answer)
     return Outcome::success(plain);
 }
 
-OpenAiBackend::OpenAiBackend(UpstreamSettings settings, QString model,
-                             QNetworkAccessManager *network, QObject *parent)
+OpenAiBackend::OpenAiBackend(UpstreamSettings settings, QString model, net::HttpAccess *network,
+                             QObject *parent)
     : Backend(parent), m_settings(std::move(settings)), m_model(std::move(model)),
       m_network(network)
 {}

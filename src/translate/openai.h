@@ -3,7 +3,9 @@
 #include "backend.h"
 #include "upstream.h"
 
-class QNetworkAccessManager;
+namespace moxel::net {
+class HttpAccess;
+}
 
 namespace moxel::xlate {
 
@@ -44,7 +46,7 @@ class OpenAiBackend final : public Backend
 {
     Q_OBJECT
 public:
-    OpenAiBackend(UpstreamSettings settings, QString model, QNetworkAccessManager *network,
+    OpenAiBackend(UpstreamSettings settings, QString model, net::HttpAccess *network,
                   QObject *parent = nullptr);
     QString name() const override { return QStringLiteral("openai"); }
     QByteArray secret() const override { return m_settings.secret; }
@@ -55,7 +57,7 @@ private:
 
     UpstreamSettings m_settings;
     QString m_model;
-    QNetworkAccessManager *m_network;
+    net::HttpAccess *m_network;
     ChatParameters m_parameters;
 };
 

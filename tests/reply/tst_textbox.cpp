@@ -242,6 +242,19 @@ void TestTextBox::wrapMode()
     QCOMPARE(box->wordWrapMode() == QTextOption::WrapAnywhere, anywhere);
     if (!anywhere)
         QCOMPARE(box->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+    // Set on screen, the text is laid out only in the mode the box keeps:
+    // broken word by word, a long run takes minutes.
+    QPlainTextEdit *shown = textBox(QStringLiteral("Olá"), 100);
+    QVERIFY(host(shown));
+    QList<QTextOption::WrapMode> laidOut;
+    QTextDocument *doc = shown->document();
+    connect(doc->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [&] { laidOut << doc->firstBlock().layout()->textOption().wrapMode(); });
+    shown->setPlainText(text);
+    QVERIFY(!laidOut.isEmpty());
+    for (QTextOption::WrapMode mode : std::as_const(laidOut))
+        QCOMPARE(mode, box->wordWrapMode());
 }
 
 void TestTextBox::hugeUnbrokenDraftShows()

@@ -6,9 +6,13 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#ifdef Q_OS_UNIX
+#include <thread>
+
+#include <poll.h>
 #include <sys/socket.h>
-#endif
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace moxel::test {
 
@@ -126,6 +130,55 @@ Reply Reply::hold()
     return reply;
 }
 
+Reply Reply::endless(bool chunked)
+{
+    Reply reply;
+    reply.kind = Kind::Endless;
+    reply.chunked = chunked;
+    return reply;
+}
+
+void streamEndlessly(QTcpSocket *socket, bool chunked, std::shared_ptr<std::atomic<qint64>> sent)
+{
+    // On a thread of its own, as a service in another process writes: as
+    // fast as the client's side takes it, whatever the client's thread does.
+    const int fd = ::dup(int(socket->socketDescriptor()));
+    // A small send buffer, so that what was sent is what the client's side
+    // took, give or take this much.
+    const int buffer = 128 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    *sent = 0;
+    std::thread([fd, chunked, sent] {
+        const auto frame = [chunked](const QByteArray &bytes) {
+            return chunked ? QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n" : bytes;
+        };
+        const auto sendAll = [fd, sent](const QByteArray &bytes) {
+            for (qsizetype at = 0; at < bytes.size();) {
+                const ssize_t n =
+                    ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+                pollfd writable{fd, POLLOUT, 0};
+                if (n > 0) {
+                    at += n;
+                    *sent += n;
+                } else if (n < 0 && errno == EAGAIN && ::poll(&writable, 1, 10000) > 0) {
+                    continue;
+                } else {
+                    return false;
+                }
+            }
+            return true;
+        };
+        const QByteArray piece = frame(QByteArray(64 * 1024, 'a'));
+        if (sendAll(QByteArrayLiteral("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n") +
+                    (chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Connection: close\r\n\r\n") +
+                    frame(R"({"text":")"))) {
+            while (sendAll(piece)) {
+            }
+        }
+        ::close(fd);
+    }).detach();
+}
+
 TestService::TestService(QObject *parent)
     : QObject(parent), m_server(new QTcpServer(this)), m_reply(Reply::text(QString()))
 {
@@ -232,6 +285,9 @@ void TestService::send(QTcpSocket *socket, const Reply &reply)
     case Reply::Kind::Never:
     case Reply::Kind::Hold:
         return;
+    case Reply::Kind::Endless:
+        streamEndlessly(socket, reply.chunked, m_streamed);
+        return;
     case Reply::Kind::Answer:
         break;
     }
@@ -242,8 +298,18 @@ void TestService::send(QTcpSocket *socket, const Reply &reply)
         head += "Content-Type: application/json; charset=utf-8\r\n";
     for (const auto &[name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    head += reply.chunked ? QByteArray("Transfer-Encoding: chunked\r\n")
+                          : "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
+    if (reply.chunked) {
+        socket->write(head);
+        for (qsizetype at = 0; at < reply.body.size(); at += 100'000)
+            socket->write(QByteArray::number(qMin<qsizetype>(100'000, reply.body.size() - at), 16) +
+                          "\r\n" + reply.body.mid(at, 100'000) + "\r\n");
+        socket->write("0\r\n\r\n");
+        socket->disconnectFromHost();
+        return;
+    }
 
     if (reply.trickleBytes <= 0) {
         socket->write(head + reply.body);

@@ -11,7 +11,9 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <utility>
 
 class QTcpServer;
@@ -40,10 +42,11 @@ struct RecordedRequest
 struct Reply
 {
     enum class Kind {
-        Answer, // status line, headers, body
-        Reset,  // the connection is reset (RST) without an answer
-        Never,  // the connection stays open and silent until the client gives up
-        Hold,   // silent until the test calls TestService::respond()
+        Answer,  // status line, headers, body
+        Reset,   // the connection is reset (RST) without an answer
+        Never,   // the connection stays open and silent until the client gives up
+        Hold,    // silent until the test calls TestService::respond()
+        Endless, // {"text":"aaa… for as long as the client reads
     };
     Kind kind = Kind::Answer;
     int status = 200;
@@ -52,6 +55,7 @@ struct Reply
     int delayMs = 0;           // wait this long before answering
     int trickleBytes = 0;      // > 0: send the body this many bytes at a time ...
     int trickleIntervalMs = 0; // ... with this pause between the pieces
+    bool chunked = false;      // Transfer-Encoding: chunked; Endless without it ends by closing
 
     static Reply json(const QJsonObject &object, int status = 200);
     static Reply text(const QString &translation, int status = 200); // {"text": translation}
@@ -60,7 +64,12 @@ struct Reply
     static Reply reset();
     static Reply never();
     static Reply hold();
+    static Reply endless(bool chunked);
 };
+
+// Answers with the head of an Endless reply and writes its body as fast as
+// the client reads, keeping in `*sent` how much of it reached the client.
+void streamEndlessly(QTcpSocket *socket, bool chunked, std::shared_ptr<std::atomic<qint64>> sent);
 
 // A small HTTP/1.1 service for tests, bound to 127.0.0.1 on a free port. It
 // records every request and answers each as the test asks: a fixed reply, or
@@ -89,6 +98,8 @@ public:
 
     QList<RecordedRequest> requests() const { return m_requests; }
     qsizetype count() const { return m_requests.size(); }
+    // Bytes of the last Endless body that reached the client.
+    qint64 streamed() const { return *m_streamed; }
 
     // Answers request number `index` (0-based) that was held by Reply::hold().
     // False when it was not held or its connection has gone.
@@ -107,6 +118,7 @@ private:
     Reply m_reply;
     std::function<Reply(const RecordedRequest &)> m_handler;
     QList<RecordedRequest> m_requests;
+    std::shared_ptr<std::atomic<qint64>> m_streamed = std::make_shared<std::atomic<qint64>>(0);
     QHash<qsizetype, QPointer<QTcpSocket>> m_held;
     QHash<QTcpSocket *, moxel::xlate::RequestParser> m_buffers;
 };

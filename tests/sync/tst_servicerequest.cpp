@@ -203,6 +203,15 @@ void TestTranslate::answers_data()
     Reply late = Reply::text(u"迟"_s);
     late.delayMs = 300;
     QTest::newRow("late answer") << late << true << u"迟"_s << QStringList();
+    const QString most(MaxAnswerBytes - 11, u'a'); // with {"text":""}, the limit
+    Reply atLimit = Reply::text(most);
+    atLimit.chunked = true;
+    QTest::newRow("chunked answer at the limit") << atLimit << true << most << QStringList();
+    const QStringList tooLarge{u"SYNC: 返回体过大，已中止（超过 4194304 字节）"_s};
+    QTest::newRow("endless chunked answer")
+        << Reply::endless(true) << false << QString() << tooLarge;
+    QTest::newRow("endless answer until close")
+        << Reply::endless(false) << false << QString() << tooLarge;
 }
 
 void TestTranslate::answers()
@@ -214,6 +223,8 @@ void TestTranslate::answers()
     m_service.setReply(reply);
     const auto outcome = start();
     QVERIFY(finish(outcome));
+    // The popup takes no more than the limit, plus what the sockets buffer.
+    QVERIFY(m_service.streamed() < MaxAnswerBytes + 2 * 1024 * 1024);
     QCOMPARE(outcome->text.has_value(), hasText);
     if (hasText)
         QCOMPARE(*outcome->text, text);

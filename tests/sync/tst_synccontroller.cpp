@@ -2,10 +2,12 @@
 #include "servicerequest.h"
 #include "synccontroller.h"
 #include "testservice.h"
+#include "textbox.h"
 #include "textlabel.h"
 #include "textviews.h"
 #include "translation.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QNetworkReply>
@@ -17,6 +19,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -46,8 +50,8 @@ Reply echo(const RecordedRequest &request)
 struct Pair
 {
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
-    QPlainTextEdit *draft = new QPlainTextEdit;
-    QPlainTextEdit *mirror = new QPlainTextEdit;
+    QPlainTextEdit *draft = textBox(QString(), 100, true, true);
+    QPlainTextEdit *mirror = textBox(QString(), 100, false, true);
     TextLabel *status = new TextLabel(QString());
 
     Pair(const QString &draftText, const QString &mirrorText)
@@ -330,6 +334,9 @@ void TestSyncController::outcome_data()
     // Laying out ten megabytes would freeze the window; the mirror keeps its text.
     QTest::newRow("10 MB answer") << Reply::text(QString(10'000'000, u'译')) << u"你好"_s << Failed
                                   << u" -> （nil）"_s;
+    const QString run(512 * 1024, u'x');
+    QTest::newRow("one unbroken run")
+        << Reply::text(run) << run << Synced << u" -> "_s + run.left(46);
 }
 
 void TestSyncController::outcome()
@@ -339,9 +346,18 @@ void TestSyncController::outcome()
     QFETCH(QString, status);
     QFETCH(QString, arrival);
     m_service.setReply(reply);
+    // Laid out in a mode the box then leaves, a long unbroken run is broken
+    // word by word, which takes minutes.
+    QList<QTextOption::WrapMode> laidOut;
+    QTextDocument *doc = m_pair->mirror->document();
+    connect(doc->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [&] { laidOut << doc->firstBlock().layout()->textOption().wrapMode(); });
     m_pair->draft->setPlainText(u"Olá, amigo"_s);
     QTRY_COMPARE_WITH_TIMEOUT(linesStartingWith(u"SYNC: 回填 "_s).size(), 1, 10000);
     QCOMPARE(m_pair->mirror->toPlainText(), mirror);
+    QVERIFY(status == Failed || !laidOut.isEmpty());
+    for (QTextOption::WrapMode mode : std::as_const(laidOut))
+        QCOMPARE(mode, m_pair->mirror->wordWrapMode());
     QCOMPARE(m_pair->status->text(), status);
     QCOMPARE(m_pair->status->color(), status == Failed ? ACCENT : OK);
     static const QRegularExpression line(u"^SYNC: 回填 t=\\d+\\.\\ds(.*)$"_s,

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "testservice.h"
+
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -56,6 +58,10 @@ void FakeUpstream::serve(QTcpSocket *socket, const Seen &request)
     const Scripted reply = m_script(request);
     if (reply.kind == Scripted::Hang)
         return;
+    if (reply.kind == Scripted::Endless) {
+        moxel::test::streamEndlessly(socket, !reply.closeDelimited, streamed);
+        return;
+    }
     if (reply.kind == Scripted::Raw) {
         socket->write(reply.body);
         socket->disconnectFromHost();

@@ -8,7 +8,9 @@
 #include <QObject>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <utility>
 
 class QTcpServer;
@@ -24,11 +26,11 @@ struct Seen : HttpRequest
     QJsonObject json() const;
 };
 
-// What the fake upstream does with a request: answer it, send raw bytes, or
-// keep the connection open without a word.
+// What the fake upstream does with a request: answer it, send raw bytes, keep
+// the connection open without a word, or answer without end.
 struct Scripted
 {
-    enum Kind { Answer, Raw, Hang } kind = Answer;
+    enum Kind { Answer, Raw, Hang, Endless } kind = Answer;
     int status = 200;
     QByteArray body;
     // With Answer: leave Content-Length out and end the body by closing.
@@ -40,6 +42,7 @@ struct Scripted
     }
     static Scripted raw(const QByteArray &bytes) { return {Raw, 0, bytes, false}; }
     static Scripted hang() { return {Hang, 0, {}, false}; }
+    static Scripted endless(bool chunked) { return {Endless, 200, {}, !chunked}; }
 };
 
 // An HTTP upstream on 127.0.0.1 that records what it is sent.
@@ -50,6 +53,8 @@ public:
     explicit FakeUpstream(std::function<Scripted(const Seen &)> script, QObject *parent = nullptr);
     QUrl url() const;
     QList<Seen> seen;
+    // Bytes of the last Endless body that reached the client.
+    std::shared_ptr<std::atomic<qint64>> streamed = std::make_shared<std::atomic<qint64>>(0);
 
 private:
     void accept();

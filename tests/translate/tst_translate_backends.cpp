@@ -1,4 +1,5 @@
 #include "http.h"
+#include "httpaccess.h"
 #include "libretranslate.h"
 #include "openai.h"
 #include "service.h"
@@ -53,6 +54,10 @@ struct Front
     HttpServer server;
 };
 
+// What an endless upstream answer may get through: the service's limit, and
+// what the sockets between buffer.
+constexpr qint64 MostStreamed = (1 + 2) * 1024 * 1024;
+
 UpstreamSettings settingsFor(const QUrl &base, const QByteArray &secret)
 {
     UpstreamSettings settings;
@@ -80,6 +85,8 @@ void addFailureRows(const QByteArray &errorBody, const QString &errorText,
     Scripted unannounced = Scripted::json(200, QByteArray(10 * 1024 * 1024, ' '));
     unannounced.closeDelimited = true;
     QTest::newRow("10 MB answer without length") << unannounced << 502 << u"larger"_s;
+    QTest::newRow("endless chunked answer") << Scripted::endless(true) << 502 << u"larger"_s;
+    QTest::newRow("endless answer until close") << Scripted::endless(false) << 502 << u"larger"_s;
     QTest::newRow("not HTTP") << Scripted::raw("SSH-2.0-OpenSSH\r\n\r\n") << 502
                               << u"upstream failed"_s;
     QTest::newRow("closed mid-answer")
@@ -151,17 +158,18 @@ void TestTranslateBackends::libreAnswers()
     QFETCH(int, status);
     QFETCH(QString, expected);
 
-    QNetworkAccessManager network;
+    moxel::net::HttpAccess network;
     FakeUpstream upstream([&](const Seen &request) {
         return request.path == "/languages" ? Scripted::json(200, LANGUAGES) : answer;
     });
     Front front(std::make_unique<LibreTranslateBackend>(settingsFor(upstream.url(), {}), &network));
     verifyOutcome(front.translate(u"Olá\ntchau"_s, u"zh"_s), status, expected);
+    QVERIFY(*upstream.streamed < MostStreamed);
 }
 
 void TestTranslateBackends::libreRequest()
 {
-    QNetworkAccessManager network;
+    moxel::net::HttpAccess network;
     FakeUpstream upstream([](const Seen &request) {
         return request.path.endsWith("/languages")
                    ? Scripted::json(200, LANGUAGES)
@@ -196,7 +204,7 @@ void TestTranslateBackends::libreLanguagesUnavailable()
 {
     // An old or locked-down server without /languages still gets the request,
     // with the code as it came, and the list is asked for again next time.
-    QNetworkAccessManager network;
+    moxel::net::HttpAccess network;
     FakeUpstream upstream([](const Seen &request) {
         return request.path == "/languages" ? Scripted::json(404, R"({"error":"Not Found"})")
                                             : Scripted::json(200, R"({"translatedText":"ok"})");
@@ -287,11 +295,12 @@ void TestTranslateBackends::openaiAnswers()
     QFETCH(int, status);
     QFETCH(QString, expected);
 
-    QNetworkAccessManager network;
+    moxel::net::HttpAccess network;
     FakeUpstream upstream([&](const Seen &) { return answer; });
     Front front(std::make_unique<OpenAiBackend>(settingsFor(upstream.url(), "sk-test"), u"qwen"_s,
                                                 &network));
     verifyOutcome(front.translate(u"Olá\ntchau"_s, u"zh"_s), status, expected);
+    QVERIFY(*upstream.streamed < MostStreamed);
 }
 
 void TestTranslateBackends::openaiRequest_data()
@@ -318,7 +327,7 @@ void TestTranslateBackends::openaiRequest()
     QFETCH(QByteArray, path);
     QFETCH(bool, reasoning);
 
-    QNetworkAccessManager network;
+    moxel::net::HttpAccess network;
     FakeUpstream upstream([reasoning](const Seen &seen) {
         const QJsonObject body = seen.json();
         if (reasoning && body.contains(u"max_tokens"_s))
@@ -394,7 +403,7 @@ void TestTranslateBackends::keyStaysWithItsOrigin()
         return Scripted::raw("HTTP/1.1 " + QByteArray::number(redirect) + " Moved\r\nLocation: " +
                              target + "/moved" + request.path + "\r\nContent-Length: 0\r\n\r\n");
     });
-    QNetworkAccessManager network;
+    moxel::net::HttpAccess network;
     const UpstreamSettings settings = settingsFor(upstream.url(), "secret");
     Front front(backend == u"openai"
                     ? std::unique_ptr<Backend>(new OpenAiBackend(settings, u"m"_s, &network))
@@ -489,7 +498,7 @@ void TestTranslateBackends::unreachable()
         probe.listen(QHostAddress::LocalHost, 0);
         closed = QUrl(u"http://127.0.0.1:%1"_s.arg(probe.serverPort()));
     }
-    QNetworkAccessManager network;
+    moxel::net::HttpAccess network;
     std::unique_ptr<Backend> chosen;
     if (backend == u"openai")
         chosen = std::make_unique<OpenAiBackend>(settingsFor(closed, {}), u"m"_s, &network);
