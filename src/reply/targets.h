@@ -54,6 +54,11 @@ public:
 template<typename T> class TargetList
 {
 public:
+    TargetList() = default;
+    // What is left at the very end goes with the list.
+    ~TargetList() { qDeleteAll(m_items); }
+    Q_DISABLE_COPY_MOVE(TargetList)
+
     // Takes `target` over; null is ignored.
     void append(T *target)
     {
