@@ -2,7 +2,7 @@
 
 #include "cardtexts.h"
 #include "factories.h"
-#include "targets.h"
+#include "sectiontoggle.h"
 
 #include <QPushButton>
 

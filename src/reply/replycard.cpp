@@ -3,6 +3,7 @@
 #include "factories.h"
 #include "heights.h"
 #include "payload.h"
+#include "sectiontoggle.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "textbox.h"
