@@ -38,7 +38,7 @@ const QString Untouched = QStringLiteral("clipboard before the copy");
 
 void TestTargets::init()
 {
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
     QGuiApplication::clipboard()->setText(Untouched);
 }
 

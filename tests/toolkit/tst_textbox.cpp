@@ -1,5 +1,6 @@
 #include "factories.h"
 #include "palette.h"
+#include "targets.h"
 #include "textbox.h"
 #include "textviews.h"
 
@@ -64,13 +65,13 @@ QWidget *TestTextBox::host(QPlainTextEdit *box)
 
 void TestTextBox::init()
 {
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
 }
 
 void TestTextBox::cleanup()
 {
     m_window.reset();
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
     QApplication::setCursorFlashTime(1000);
 }
 
