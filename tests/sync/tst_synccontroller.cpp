@@ -51,8 +51,8 @@ Reply echo(const RecordedRequest &request)
 struct Pair
 {
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
-    QPlainTextEdit *draft = textBox(QString(), 100, true, true);
-    QPlainTextEdit *mirror = textBox(QString(), 100, false, true);
+    QPlainTextEdit *draft = textBox(QString(), 100, TextBoxOption::Mono | TextBoxOption::Editable);
+    QPlainTextEdit *mirror = textBox(QString(), 100, TextBoxOption::Editable);
     TextLabel *status = new TextLabel(QString());
 
     Pair(const QString &draftText, const QString &mirrorText)
