@@ -2,7 +2,7 @@
 
 #include "cardtexts.h"
 #include "factories.h"
-#include "targets.h"
+#include "sectiontoggle.h"
 #include "textbox.h"
 
 #include <QPlainTextEdit>
@@ -25,7 +25,7 @@ QWidget *sessionCard(const QJsonObject &session, const QString &conversation)
 
     if (!conversation.isEmpty()) {
         auto *section = new LazySection([conversation] {
-            QPlainTextEdit *box = textBox(conversation, 190, false, false, QString(), false);
+            QPlainTextEdit *box = textBox(conversation, 190, TextBoxOptions());
             box->setObjectName(u"session-conversation"_s);
             box->setAccessibleName(u"原始会话"_s);
             return box;

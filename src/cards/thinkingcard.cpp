@@ -2,7 +2,7 @@
 
 #include "cardtexts.h"
 #include "factories.h"
-#include "targets.h"
+#include "sectiontoggle.h"
 
 #include <QPushButton>
 
@@ -18,7 +18,7 @@ QWidget *thinkingNodes(const QJsonObject &payload)
         Stack *row = hstack(6, Qt::AlignTop);
         row->append(swatch(ACCENT, QSize(5, 5), 2.5));
         TextLabel *title = oneLine(node.title, 9.5, INK3);
-        title->setFont(font(9.5, true));
+        title->setFont(font(9.5, FontOption::Bold));
         title->setFixedWidth(30);
         row->append(title);
         row->append(wrapLabel(node.text, 9.5), 1);

@@ -75,9 +75,9 @@ std::optional<QRectF> savedFrameFromText(const QString &text)
 QSizeF initialContentSize(const std::optional<QSizeF> &fixedSize, const QRectF &vf)
 {
     const double width = fixedSize ? fixedSize->width() : SIDEBAR_W;
-    double height = fixedSize ? fixedSize->height() : vf.height() - 24;
-    if (height <= 480)
-        height = 480;
+    double height = fixedSize ? fixedSize->height() : vf.height() - 2 * SCREEN_GAP;
+    if (height <= MINIMUM_SIZE.height())
+        height = MINIMUM_SIZE.height();
     if (vf.height() < height)
         height = vf.height();
     return QSizeF(width, height);
@@ -85,15 +85,16 @@ QSizeF initialContentSize(const std::optional<QSizeF> &fixedSize, const QRectF &
 
 QRectF defaultFrame(const std::optional<QSizeF> &fixedSize, const QRectF &vf)
 {
-    const QSizeF size = fixedSize ? *fixedSize : QSizeF(SIDEBAR_W, vf.height() - 24);
-    const double x = vf.x() + vf.width() - size.width() - 12;
-    const double bottom = vf.y() + vf.height() - 12;
+    const QSizeF size = fixedSize ? *fixedSize : QSizeF(SIDEBAR_W, vf.height() - 2 * SCREEN_GAP);
+    const double x = vf.x() + vf.width() - size.width() - SCREEN_GAP;
+    const double bottom = vf.y() + vf.height() - SCREEN_GAP;
     return QRectF(x, bottom - size.height(), size.width(), size.height());
 }
 
 bool savedFrameUsable(const QRectF &f, const QList<QRectF> &visibleFrames)
 {
-    if (!(f.width() >= 340 && f.width() <= 620 && f.height() >= 480))
+    if (!(f.width() >= MINIMUM_SIZE.width() && f.width() <= MAX_SAVED_W &&
+          f.height() >= MINIMUM_SIZE.height()))
         return false;
     for (const QRectF &vf : visibleFrames) {
         if (f.intersects(vf))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMargins>
 #include <QRect>
 #include <QRectF>
 #include <QSizeF>
@@ -33,18 +34,31 @@ std::optional<QRectF> savedFrameFromText(const QString &text);
 
 // Default width of the popup in points.
 inline constexpr double SIDEBAR_W = 400.0;
+// The smallest the window is made (a smaller --size is taken as it is) and
+// the smallest a remembered frame may be.
+inline constexpr QSizeF MINIMUM_SIZE{340, 480};
+// The widest a remembered frame may be.
+inline constexpr double MAX_SAVED_W = 620;
+// The default frame's distance from the right and bottom of the visible
+// frame, and from its top.
+inline constexpr double SCREEN_GAP = 12;
+// The visible frame assumed when Qt knows no screen.
+inline constexpr QRectF FALLBACK_VISIBLE_FRAME{0, 0, 400, 800};
+// The decorations assumed, in pixels at scale 1, where the window manager
+// does not say what they will be: a title bar and thin borders.
+inline constexpr QMargins GUESSED_DECORATIONS{4, 48, 4, 4};
 
-// Content size before the first render: width from --size or 400; height from
-// --size or the visible height minus 24, raised to 480, then lowered to the
-// visible height.
+// Content size before the first render: width from --size or SIDEBAR_W;
+// height from --size or the visible height less a gap above and below, raised
+// to the minimum height, then lowered to the visible height.
 QSizeF initialContentSize(const std::optional<QSizeF> &fixedSize, const QRectF &visibleFrame);
 
-// The default frame (Qt coordinates): 12 points from the right and bottom of
-// the visible frame, --size or 400 x (visible height - 24).
+// The default frame (Qt coordinates): SCREEN_GAP from the right and bottom of
+// the visible frame, --size or SIDEBAR_W x (visible height - 2 gaps).
 QRectF defaultFrame(const std::optional<QSizeF> &fixedSize, const QRectF &visibleFrame);
 
-// A remembered frame is used when it is 340 to 620 wide, at least 480 high and
-// overlaps the visible frame of some screen.
+// A remembered frame is used when it is at least MINIMUM_SIZE, at most
+// MAX_SAVED_W wide, and overlaps the visible frame of some screen.
 bool savedFrameUsable(const QRectF &frame, const QList<QRectF> &visibleFrames);
 
 // A screen's device pixels against its points: Qt keeps a screen's top-left

@@ -81,8 +81,9 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     m_win = std::make_unique<PopupWindow>(m_delegate);
     m_win->setWindowTitle(QStringLiteral("智能客服 ") + VERSION);
     // A --size below the minimum is taken as it is, as the user asked.
-    const QSizeF fixed = m_options.fixedSize.value_or(QSizeF(340, 480));
-    m_win->setMinimumSize(qBound(1, int(fixed.width()), 340), qBound(1, int(fixed.height()), 480));
+    const QSizeF fixed = m_options.fixedSize.value_or(MINIMUM_SIZE);
+    m_win->setMinimumSize(qBound(1, int(fixed.width()), int(MINIMUM_SIZE.width())),
+                          qBound(1, int(fixed.height()), int(MINIMUM_SIZE.height())));
     m_win->setAttribute(Qt::WA_ShowWithoutActivating);
     m_win->setAttribute(Qt::WA_DeleteOnClose, false);
     if (windowsystem::isX11())
@@ -109,7 +110,7 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     root->setContentsMargins(0, 0, 0, 0);
     root->addWidget(m_scroll);
 
-    const QRectF vf = m_screen ? visibleFrame(m_screen) : QRectF(0, 0, 400, 800);
+    const QRectF vf = m_screen ? visibleFrame(m_screen) : FALLBACK_VISIBLE_FRAME;
     const QSizeF size = initialContentSize(m_options.fixedSize, vf);
     m_win->resize(int(std::lround(size.width())), int(std::lround(size.height())));
 }
@@ -226,7 +227,7 @@ void Popup::placeAndShow()
         }
     }
     if (!frame) {
-        const QRectF vf = m_screen ? visibleFrame(m_screen) : QRectF(0, 0, 400, 800);
+        const QRectF vf = m_screen ? visibleFrame(m_screen) : FALLBACK_VISIBLE_FRAME;
         frame = defaultFrame(m_options.fixedSize, vf);
     }
     // Without window opacity the window is simply there, at full opacity.

@@ -62,7 +62,8 @@ class FirstPlacement final : public QObject
 public:
     FirstPlacement(PopupWindow *window, const QRectF &frame, std::function<void()> done)
         : QObject(window), m_window(window), m_done(std::move(done)),
-          m_outerMinimum(qMin(340.0, frame.width()), qMin(480.0, frame.height()))
+          m_outerMinimum(qMin(MINIMUM_SIZE.width(), frame.width()),
+                         qMin(MINIMUM_SIZE.height(), frame.height()))
     {
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] {
@@ -149,7 +150,7 @@ private:
 
     QMargins assumedDecorations() const
     {
-        return QMargins(4, 48, 4, 4) * int(std::ceil(m_scale.factor));
+        return GUESSED_DECORATIONS * int(std::ceil(m_scale.factor));
     }
 
     void extentsChanged()

@@ -3,6 +3,7 @@
 #include "factories.h"
 #include "heights.h"
 #include "payload.h"
+#include "sectiontoggle.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "textbox.h"
@@ -126,9 +127,11 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
     const QString cn = str(payload, u"cn");
 
     const auto box = [&m](const QString &key, const QString &text, bool cjk) {
-        const bool isDraft = key == DraftKey;
-        QPlainTextEdit *view =
-            textBox(text, sidebarHeight(text, cjk), isDraft, isDraft, key, isDraft);
+        // The draft is typed into; the mirror is unlocked by its edit button.
+        const TextBoxOptions options =
+            key == DraftKey ? TextBoxOption::Mono | TextBoxOption::Editable | TextBoxOption::Dark
+                            : TextBoxOptions();
+        QPlainTextEdit *view = textBox(text, sidebarHeight(text, cjk), options, key);
         if (const auto theirs = m.m_edited.constFind(key); theirs != m.m_edited.cend())
             carryEdit(view, *theirs);
         // The salesperson's next keys extend the new text rather than land before it.
@@ -149,7 +152,7 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
     row->setObjectName(QStringLiteral("reply-header"));
     auto *title = new TextLabel(QStringLiteral("AI副驾回复："), TextLabel::Mode::OneLine);
     title->setObjectName(QStringLiteral("reply-title"));
-    title->setFont(font(11, true));
+    title->setFont(font(11, FontOption::Bold));
     title->setColor(ACCENT);
     row->append(title, 1);
     if (!draft.isEmpty()) {

@@ -158,18 +158,19 @@ QFont fixedFace()
 
 } // namespace
 
-QFont font(double size, bool bold, bool mono)
+QFont font(double size, FontOptions options)
 {
+    const bool mono = options.testFlag(FontOption::Mono);
     QFont f = mono ? fixedFace() : QApplication::font();
     f.setPointSizeF(pointsToQtPoints(size));
-    f.setWeight(bold && !mono ? QFont::Bold : QFont::Normal);
+    f.setWeight(options.testFlag(FontOption::Bold) && !mono ? QFont::Bold : QFont::Normal);
     return f;
 }
 
-TextLabel *wrapLabel(const QString &text, double size, const QColor &color, bool bold, bool mono)
+TextLabel *wrapLabel(const QString &text, double size, const QColor &color, FontOptions options)
 {
     auto *label = new TextLabel(text, TextLabel::Mode::Wrap);
-    label->setFont(font(size, bold, mono));
+    label->setFont(font(size, options));
     label->setColor(color);
     label->setSelectable(true);
     return label;
@@ -260,7 +261,7 @@ QWidget *cardTitle(const QString &title)
     Stack *row = hstack(7, Qt::AlignVCenter);
     row->append(swatch(withAlpha(ACCENT, 0.75), QSize(3, 12), 1.5));
     TextLabel *text = oneLine(title, 11.5, INK3);
-    text->setFont(font(11.5, true));
+    text->setFont(font(11.5, FontOption::Bold));
     row->append(text, 1);
     return row;
 }

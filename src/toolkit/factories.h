@@ -4,6 +4,7 @@
 #include "textlabel.h"
 
 #include <QByteArray>
+#include <QFlags>
 #include <QFont>
 #include <QMargins>
 #include <QPushButton>
@@ -15,8 +16,12 @@ class QBoxLayout;
 
 namespace moxel {
 
-// The system font at `size` points; `mono` wins over `bold` and is regular weight.
-QFont font(double size, bool bold = false, bool mono = false);
+enum class FontOption { Bold = 0x1, Mono = 0x2 };
+Q_DECLARE_FLAGS(FontOptions, FontOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(FontOptions)
+
+// The system font at `size` points; Mono wins over Bold and is regular weight.
+QFont font(double size, FontOptions options = {});
 
 // Makes Han text fall back to a Simplified Chinese face whatever the desktop's
 // language, while kana and Hangul keep the faces fontconfig picks for them.
@@ -36,7 +41,7 @@ void addFontconfigRules(const QByteArray &rules);
 // A selectable, wrapping label with no line limit whose width comes from the
 // surrounding layout.
 TextLabel *wrapLabel(const QString &text, double size = 12.5, const QColor &color = INK2,
-                     bool bold = false, bool mono = false);
+                     FontOptions options = {});
 
 // A one-line label in the regular system font, cut at the tail with an ellipsis
 // when its space is short; it gives way to its neighbours.

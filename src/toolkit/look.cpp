@@ -12,6 +12,8 @@ namespace {
 
 // The light greys of the controls, as Qt draws them on a desktop without a
 // theme: the cards and the text boxes were drawn around those controls.
+// Fusion's standardPalette() has these colours only on a light desktop (on
+// Qt 6.4 it follows a dark colour scheme), so they are written out here.
 const QColor Control{239, 239, 239};
 const QColor DisabledText{190, 190, 190};
 

@@ -22,7 +22,7 @@ class TestSessionCard final : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { moxel::toggleTargets.clear(); }
+    void cleanup() { moxel::clearRenderRegistries(); }
     void showsLine_data();
     void showsLine();
     void toggleOpensAndClosesConversation();

@@ -44,7 +44,7 @@ class TestThinkingCard final : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { moxel::toggleTargets.clear(); }
+    void cleanup() { moxel::clearRenderRegistries(); }
     void summaryShowsAtMostThreeLines_data();
     void summaryShowsAtMostThreeLines();
     void toggleSwapsSummaryAndDetails();

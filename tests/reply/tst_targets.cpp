@@ -38,7 +38,7 @@ const QString Untouched = QStringLiteral("clipboard before the copy");
 
 void TestTargets::init()
 {
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
     QGuiApplication::clipboard()->setText(Untouched);
 }
 
@@ -88,8 +88,9 @@ void TestTargets::copy()
 
     std::unique_ptr<QPlainTextEdit> view;
     if (registered) {
-        view.reset(textBox(QStringLiteral("payload draft"), 100, true, true,
-                           QStringLiteral("d0-text"), true));
+        view.reset(textBox(QStringLiteral("payload draft"), 100,
+                           TextBoxOption::Mono | TextBoxOption::Editable | TextBoxOption::Dark,
+                           QStringLiteral("d0-text")));
         // As the user leaves it: typed over the payload's draft.
         view->selectAll();
         view->insertPlainText(viewText);
@@ -170,7 +171,8 @@ void TestTargets::editChinese()
     QWidget window;
     window.setAttribute(Qt::WA_ShowWithoutActivating);
     auto *layout = new QVBoxLayout(&window);
-    QPlainTextEdit *cn = textBox(QStringLiteral("你好"), 70, false, false, QStringLiteral("d0-cn"));
+    QPlainTextEdit *cn =
+        textBox(QStringLiteral("你好"), 70, TextBoxOptions(), QStringLiteral("d0-cn"));
     QPushButton *button = roundedButton(QStringLiteral("编辑中文"));
     layout->addWidget(cn);
     layout->addWidget(button);

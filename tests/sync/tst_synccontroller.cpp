@@ -1,6 +1,7 @@
 #include "palette.h"
 #include "servicerequest.h"
 #include "synccontroller.h"
+#include "targets.h"
 #include "testservice.h"
 #include "textbox.h"
 #include "textlabel.h"
@@ -50,8 +51,8 @@ Reply echo(const RecordedRequest &request)
 struct Pair
 {
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
-    QPlainTextEdit *draft = textBox(QString(), 100, true, true);
-    QPlainTextEdit *mirror = textBox(QString(), 100, false, true);
+    QPlainTextEdit *draft = textBox(QString(), 100, TextBoxOption::Mono | TextBoxOption::Editable);
+    QPlainTextEdit *mirror = textBox(QString(), 100, TextBoxOption::Editable);
     TextLabel *status = new TextLabel(QString());
 
     Pair(const QString &draftText, const QString &mirrorText)
@@ -63,7 +64,7 @@ struct Pair
         draft->setPlainText(draftText);
         mirror->setPlainText(mirrorText);
         SYNC().renderStarted();
-        TEXT_VIEWS.clear();
+        clearRenderRegistries();
         TEXT_VIEWS.insert(Draft, draft);
         TEXT_VIEWS.insert(Mirror, mirror);
         SYNC().registerLink(Draft, Mirror, u"zh"_s, u"中文"_s, status);
@@ -155,7 +156,7 @@ void TestSyncController::cleanup()
     for (QTimer *timer : SYNC().findChildren<QTimer *>())
         timer->stop();
     m_pair.reset();
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
 }
 
 void TestSyncController::cleanupTestCase()

@@ -83,11 +83,11 @@ class TestFactories : public QObject
 private Q_SLOTS:
     void fonts()
     {
-        const QFont mono = font(11.5, true, true);
+        const QFont mono = font(11.5, FontOption::Bold | FontOption::Mono);
         const QFontMetrics fm(mono);
         QCOMPARE(fm.horizontalAdvance(u'i'), fm.horizontalAdvance(u'W'));
         QCOMPARE(mono.weight(), QFont::Normal); // mono wins over bold
-        QCOMPARE(font(11, true).weight(), QFont::Bold);
+        QCOMPARE(font(11, FontOption::Bold).weight(), QFont::Bold);
         QCOMPARE(font(12.5).weight(), QFont::Normal);
         // A size of s points is s device-independent pixels.
         QCOMPARE(QFontInfo(font(20)).pixelSize(), 20);
@@ -161,7 +161,7 @@ private Q_SLOTS:
         QFETCH(QString, face);
         if (!QFontDatabase::families().contains(face))
             QSKIP("the Noto CJK faces are not installed");
-        QTextLayout layout(text, font(12.5, false, mono));
+        QTextLayout layout(text, font(12.5, mono ? FontOption::Mono : FontOptions()));
         layout.beginLayout();
         layout.createLine();
         layout.endLayout();

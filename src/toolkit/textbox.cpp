@@ -239,9 +239,12 @@ void TextBox::timerEvent(QTimerEvent *event)
     repaintCaret();
 }
 
-QPlainTextEdit *textBox(const QString &text, double height, bool mono, bool editable,
-                        const QString &key, bool dark)
+QPlainTextEdit *textBox(const QString &text, double height, TextBoxOptions options,
+                        const QString &key)
 {
+    const bool mono = options.testFlag(TextBoxOption::Mono);
+    const bool editable = options.testFlag(TextBoxOption::Editable);
+    const bool dark = options.testFlag(TextBoxOption::Dark);
     const QColor background = dark ? DARK : QColor(Qt::white);
     const QColor ink = dark ? DARK_TEXT : INK2;
 
@@ -267,7 +270,7 @@ QPlainTextEdit *textBox(const QString &text, double height, bool mono, bool edit
     pal.setColor(QPalette::Highlight, withAlpha(ACCENT, 0.35));
     pal.setColor(QPalette::HighlightedText, ink);
     box->setPalette(pal);
-    box->setFont(font(mono ? 11.5 : 12.5, false, mono));
+    box->setFont(mono ? font(11.5, FontOption::Mono) : font(12.5));
 
     // Chosen once: making the box editable later keeps the inset.
     box->document()->setDocumentMargin(editable ? 8 : 7);

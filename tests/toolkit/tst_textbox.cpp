@@ -1,5 +1,6 @@
 #include "factories.h"
 #include "palette.h"
+#include "targets.h"
 #include "textbox.h"
 #include "textviews.h"
 
@@ -16,6 +17,23 @@
 #include <memory>
 
 using namespace moxel;
+
+namespace {
+
+constexpr TextBoxOptions Draft =
+    TextBoxOption::Mono | TextBoxOption::Editable | TextBoxOption::Dark;
+constexpr TextBoxOptions EditableMono = TextBoxOption::Mono | TextBoxOption::Editable;
+
+// A table row's columns as the box's options.
+TextBoxOptions optionsOf(bool mono, bool editable, bool dark)
+{
+    return TextBoxOptions()
+        .setFlag(TextBoxOption::Mono, mono)
+        .setFlag(TextBoxOption::Editable, editable)
+        .setFlag(TextBoxOption::Dark, dark);
+}
+
+} // namespace
 
 class TestTextBox : public QObject
 {
@@ -64,13 +82,13 @@ QWidget *TestTextBox::host(QPlainTextEdit *box)
 
 void TestTextBox::init()
 {
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
 }
 
 void TestTextBox::cleanup()
 {
     m_window.reset();
-    TEXT_VIEWS.clear();
+    clearRenderRegistries();
     QApplication::setCursorFlashTime(1000);
 }
 
@@ -110,7 +128,7 @@ void TestTextBox::scheme()
     QFETCH(QString, accessibleName);
 
     std::unique_ptr<QPlainTextEdit> box(
-        textBox(QStringLiteral("Olá"), height, mono, editable, key, dark));
+        textBox(QStringLiteral("Olá"), height, optionsOf(mono, editable, dark), key));
     QCOMPARE(box->minimumHeight(), qRound(height));
     QCOMPARE(box->maximumHeight(), qRound(height));
     QCOMPARE(box->objectName(), key);
@@ -119,7 +137,7 @@ void TestTextBox::scheme()
     QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
     QCOMPARE(box->document()->documentMargin(), editable ? 8.0 : 7.0);
     QVERIFY(box->isUndoRedoEnabled());
-    QCOMPARE(box->font(), moxel::font(mono ? 11.5 : 12.5, false, mono));
+    QCOMPARE(box->font(), (mono ? moxel::font(11.5, FontOption::Mono) : moxel::font(12.5)));
     QCOMPARE(box->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
     const QPalette pal = box->palette();
@@ -142,10 +160,10 @@ void TestTextBox::registry()
     QVERIFY(TEXT_VIEWS.isEmpty());
 
     std::unique_ptr<QPlainTextEdit> first(
-        textBox(QStringLiteral("a"), 100, true, true, QStringLiteral("d0-text")));
+        textBox(QStringLiteral("a"), 100, EditableMono, QStringLiteral("d0-text")));
     QCOMPARE(textView(QStringLiteral("d0-text")), first.get());
     std::unique_ptr<QPlainTextEdit> second(
-        textBox(QStringLiteral("b"), 100, true, true, QStringLiteral("d0-text")));
+        textBox(QStringLiteral("b"), 100, EditableMono, QStringLiteral("d0-text")));
     QCOMPARE(TEXT_VIEWS.size(), 1);
     QCOMPARE(textView(QStringLiteral("d0-text")), second.get());
 
@@ -157,7 +175,8 @@ void TestTextBox::registry()
 void TestTextBox::insetSurvivesEditability()
 {
     for (bool editable : {true, false}) {
-        std::unique_ptr<QPlainTextEdit> box(textBox(QStringLiteral("x"), 100, false, editable));
+        std::unique_ptr<QPlainTextEdit> box(
+            textBox(QStringLiteral("x"), 100, optionsOf(false, editable, false)));
         const double inset = box->document()->documentMargin();
         box->setReadOnly(editable);
         QCOMPARE(box->document()->documentMargin(), inset);
@@ -172,7 +191,7 @@ void TestTextBox::insetSurvivesEditability()
 void TestTextBox::initialTextIsNotAnEdit()
 {
     std::unique_ptr<QPlainTextEdit> box(
-        textBox(QStringLiteral("Obrigado!"), 100, true, true, QStringLiteral("d0-text"), true));
+        textBox(QStringLiteral("Obrigado!"), 100, Draft, QStringLiteral("d0-text")));
     // Undo right after creation must not wipe the draft.
     QVERIFY(!box->document()->isUndoAvailable());
     QVERIFY(!box->document()->isModified());
@@ -213,7 +232,7 @@ void TestTextBox::textRoundTrip()
 {
     QFETCH(QString, text);
     QFETCH(QString, copied);
-    std::unique_ptr<QPlainTextEdit> box(textBox(text, 100, true, true));
+    std::unique_ptr<QPlainTextEdit> box(textBox(text, 100, EditableMono));
     QVERIFY(host(box.release()));
     auto *shown = m_window->findChild<QPlainTextEdit *>();
     QCOMPARE(plainText(shown), copied);
@@ -261,7 +280,7 @@ void TestTextBox::hugeUnbrokenDraftShows()
 {
     // Word-boundary wrapping of this would take minutes and hit the timeout.
     const QString draft(2 * 1024 * 1024, u'x');
-    QPlainTextEdit *box = textBox(draft, 220, true, true, QStringLiteral("d0-text"), true);
+    QPlainTextEdit *box = textBox(draft, 220, Draft, QStringLiteral("d0-text"));
     QVERIFY(host(box));
     QCOMPARE(box->wordWrapMode(), QTextOption::WrapAnywhere);
     QTRY_VERIFY(box->document()->firstBlock().layout()->lineCount() > 1);
@@ -271,7 +290,7 @@ void TestTextBox::hugeUnbrokenDraftShows()
 void TestTextBox::editsSwitchWrapMode()
 {
     const QString half(600, u'x');
-    QPlainTextEdit *box = textBox(half + u' ' + half, 150, true, true);
+    QPlainTextEdit *box = textBox(half + u' ' + half, 150, EditableMono);
     QVERIFY(host(box));
     QCOMPARE(box->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
 
@@ -299,7 +318,7 @@ void TestTextBox::editsSwitchWrapMode()
 
 void TestTextBox::typedLineBreaksAreLineFeeds()
 {
-    QPlainTextEdit *box = textBox(QString(), 150, true, true);
+    QPlainTextEdit *box = textBox(QString(), 150, EditableMono);
     QVERIFY(host(box));
     QTest::keyClicks(box, QStringLiteral("a"));
     QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier);
@@ -328,7 +347,7 @@ void TestTextBox::caret()
 
     QApplication::setCursorFlashTime(0); // a steady caret
     // Some room before the first glyph, where only the caret can be.
-    QPlainTextEdit *box = textBox(QStringLiteral("   "), 100, true, editable, QString(), dark);
+    QPlainTextEdit *box = textBox(QStringLiteral("   "), 100, optionsOf(true, editable, dark));
     QVERIFY(host(box));
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
@@ -354,7 +373,7 @@ void TestTextBox::border()
 {
     QFETCH(bool, dark);
     QFETCH(QColor, edge);
-    QPlainTextEdit *box = textBox(QString(), 100, true, false, QString(), dark);
+    QPlainTextEdit *box = textBox(QString(), 100, optionsOf(true, false, dark));
     QVERIFY(host(box));
     const QImage image = box->grab().toImage();
     QCOMPARE(image.pixelColor(0, image.height() / 2).rgb(), edge.rgb());
@@ -382,7 +401,7 @@ void TestTextBox::textSetWhileHidden()
     QFETCH(QString, text);
     QFETCH(bool, rewritten);
 
-    QPlainTextEdit *shown = textBox(QString(), 120, false, false);
+    QPlainTextEdit *shown = textBox(QString(), 120, TextBoxOptions());
     QVERIFY(host(shown));
     const QImage empty = shown->grab().toImage();
     shown->setPlainText(text);
@@ -391,7 +410,8 @@ void TestTextBox::textSetWhileHidden()
     QVERIFY(expected != empty);
     m_window.reset();
 
-    QPlainTextEdit *box = textBox(rewritten ? QStringLiteral("旧的译文") : text, 120, false, false);
+    QPlainTextEdit *box =
+        textBox(rewritten ? QStringLiteral("旧的译文") : text, 120, TextBoxOptions());
     if (rewritten)
         box->setPlainText(text);
     QCOMPARE(box->toPlainText(), text);

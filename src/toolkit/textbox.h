@@ -2,6 +2,7 @@
 
 #include <QBasicTimer>
 #include <QColor>
+#include <QFlags>
 #include <QPlainTextEdit>
 #include <QRect>
 #include <QString>
@@ -9,12 +10,18 @@
 
 namespace moxel {
 
+// Without options a box is read-only, in the proportional font and the light scheme.
+enum class TextBoxOption { Mono = 0x1, Editable = 0x2, Dark = 0x4 };
+Q_DECLARE_FLAGS(TextBoxOptions, TextBoxOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TextBoxOptions)
+
 // A fixed-height plain-text box: a QPlainTextEdit (its own scroll area), in the
 // dark or the light scheme, registered in TEXT_VIEWS under `key` (also its
 // object name) when `key` is not empty. "d0-text" and "d0-cn" get their
 // accessible names here; other callers name their box themselves.
-QPlainTextEdit *textBox(const QString &text, double height, bool mono = true, bool editable = false,
-                        const QString &key = QString(), bool dark = false);
+QPlainTextEdit *textBox(const QString &text, double height,
+                        TextBoxOptions options = TextBoxOption::Mono,
+                        const QString &key = QString());
 
 // The view `textBox` makes. Qt has no caret colour, so the box draws its own
 // caret; it also picks the cheapest wrap mode that keeps long unbroken runs
