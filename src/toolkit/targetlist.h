@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QList>
-#include <QtGlobal>
-#include <QtAlgorithms>
 #include <QPointer>
+#include <QtAlgorithms>
+#include <QtGlobal>
 
 #include <utility>
 
