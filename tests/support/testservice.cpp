@@ -1,9 +1,13 @@
 #include "testservice.h"
+#include "testjson.h"
 
 #include <QHostAddress>
-#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QTimer>
 
 #include <thread>
@@ -81,12 +85,12 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
 
 QJsonObject RecordedRequest::json() const
 {
-    return QJsonDocument::fromJson(body).object();
+    return objectOf(body);
 }
 
 Reply Reply::json(const QJsonObject &object, int status)
 {
-    return raw(QJsonDocument(object).toJson(QJsonDocument::Compact), status);
+    return raw(compact(object), status);
 }
 
 Reply Reply::text(const QString &translation, int status)
@@ -135,6 +139,13 @@ Reply Reply::endless(bool chunked)
     Reply reply;
     reply.kind = Kind::Endless;
     reply.chunked = chunked;
+    return reply;
+}
+
+Reply Reply::wire(const QByteArray &bytes)
+{
+    Reply reply = raw(bytes);
+    reply.kind = Kind::Wire;
     return reply;
 }
 
@@ -288,6 +299,10 @@ void TestService::send(QTcpSocket *socket, const Reply &reply)
     case Reply::Kind::Endless:
         streamEndlessly(socket, reply.chunked, m_streamed);
         return;
+    case Reply::Kind::Wire:
+        socket->write(reply.body);
+        socket->disconnectFromHost();
+        return;
     case Reply::Kind::Answer:
         break;
     }
@@ -298,8 +313,10 @@ void TestService::send(QTcpSocket *socket, const Reply &reply)
         head += "Content-Type: application/json; charset=utf-8\r\n";
     for (const auto &[name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
-    head += reply.chunked ? QByteArray("Transfer-Encoding: chunked\r\n")
-                          : "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    if (reply.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (!reply.untilClose)
+        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
     if (reply.chunked) {
         socket->write(head);
@@ -329,6 +346,58 @@ void TestService::send(QTcpSocket *socket, const Reply &reply)
         }
     });
     timer->start();
+}
+
+QJsonObject Response::json() const
+{
+    return objectOf(body);
+}
+
+Response post(const QUrl &url, const QByteArray &body, const HeaderList &headers)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
+    QNetworkReply *reply = network.post(request, body);
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!reply->isFinished())
+        finished.wait(30000);
+    Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                      reply->readAll()};
+    delete reply;
+    return response;
+}
+
+Response rawExchange(quint16 port, const QByteArray &bytes)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(10000))
+        return {};
+    // As most clients do: the whole request first, then the answer. One that
+    // is reset while still sending never reads what was answered; a small
+    // send buffer keeps a large request from vanishing into the kernel at once.
+    socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 16 * 1024);
+    QSignalSpy gone(&socket, &QTcpSocket::disconnected);
+    socket.write(bytes);
+    (void)QTest::qWaitFor(
+        [&] {
+            return socket.bytesToWrite() == 0 || socket.state() != QAbstractSocket::ConnectedState;
+        },
+        30000);
+    QByteArray received;
+    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+    if (socket.state() != QAbstractSocket::UnconnectedState && gone.isEmpty())
+        gone.wait(30000);
+    received += socket.readAll();
+    Response response;
+    const QList<QByteArray> start = received.left(received.indexOf("\r\n")).split(' ');
+    response.status = start.value(1).toInt();
+    const qsizetype end = received.indexOf("\r\n\r\n");
+    response.body = end < 0 ? QByteArray() : received.mid(end + 4);
+    return response;
 }
 
 } // namespace moxel::test

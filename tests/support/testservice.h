@@ -21,7 +21,7 @@ class QTcpSocket;
 
 namespace moxel::test {
 
-using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
+using HeaderList = moxel::xlate::HeaderList;
 
 // One HTTP request as the service received it.
 struct RecordedRequest
@@ -47,6 +47,7 @@ struct Reply
         Never,   // the connection stays open and silent until the client gives up
         Hold,    // silent until the test calls TestService::respond()
         Endless, // {"text":"aaa… for as long as the client reads
+        Wire,    // `body` as the bytes on the wire, then the connection closes
     };
     Kind kind = Kind::Answer;
     int status = 200;
@@ -56,6 +57,7 @@ struct Reply
     int trickleBytes = 0;      // > 0: send the body this many bytes at a time ...
     int trickleIntervalMs = 0; // ... with this pause between the pieces
     bool chunked = false;      // Transfer-Encoding: chunked; Endless without it ends by closing
+    bool untilClose = false;   // no Content-Length: the body ends where the connection closes
 
     static Reply json(const QJsonObject &object, int status = 200);
     static Reply text(const QString &translation, int status = 200); // {"text": translation}
@@ -65,13 +67,15 @@ struct Reply
     static Reply never();
     static Reply hold();
     static Reply endless(bool chunked);
+    static Reply wire(const QByteArray &bytes);
 };
 
 // Answers with the head of an Endless reply and writes its body as fast as
 // the client reads, keeping in `*sent` how much of it reached the client.
 void streamEndlessly(QTcpSocket *socket, bool chunked, std::shared_ptr<std::atomic<qint64>> sent);
 
-// A small HTTP/1.1 service for tests, bound to 127.0.0.1 on a free port. It
+// A small HTTP/1.1 service for tests, bound to 127.0.0.1 on a free port: the
+// popup's translation service, or the upstream behind moxel-translate. It
 // records every request and answers each as the test asks: a fixed reply, or
 // one computed per request by a handler. Every answer closes its connection.
 //
@@ -90,6 +94,7 @@ public:
     quint16 port() const;
     // "http://127.0.0.1:<port>", without a final slash.
     QString baseUrl() const;
+    QUrl url() const { return QUrl(baseUrl()); }
 
     // The reply for every following request (default: {"text": ""} with 200).
     void setReply(const Reply &reply);
@@ -122,5 +127,18 @@ private:
     QHash<qsizetype, QPointer<QTcpSocket>> m_held;
     QHash<QTcpSocket *, moxel::xlate::RequestParser> m_buffers;
 };
+
+// What a client got back.
+struct Response
+{
+    int status = 0;
+    QByteArray body;
+    QJsonObject json() const;
+};
+
+// One POST through QNetworkAccessManager, waited for in the event loop.
+Response post(const QUrl &url, const QByteArray &body, const HeaderList &headers = {});
+// Raw bytes to 127.0.0.1:port, and what came back before the server closed.
+Response rawExchange(quint16 port, const QByteArray &bytes);
 
 } // namespace moxel::test

@@ -3,10 +3,10 @@
 #include "libretranslate.h"
 #include "openai.h"
 #include "service.h"
-#include "support.h"
+#include "testjson.h"
+#include "testservice.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTcpServer>
@@ -18,9 +18,7 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using namespace moxel::xlate;
-using namespace moxel::xlate::test;
-
-Q_DECLARE_METATYPE(moxel::xlate::test::Scripted)
+using namespace moxel::test;
 
 namespace {
 
@@ -44,9 +42,8 @@ struct Front
     }
     Response translate(const QString &text, const QString &to)
     {
-        const QByteArray body = QJsonDocument(QJsonObject{{u"text"_s, text}, {u"to"_s, to}})
-                                    .toJson(QJsonDocument::Compact);
-        return post(QUrl(u"http://127.0.0.1:%1/translate"_s.arg(server.port())), body);
+        return post(QUrl(u"http://127.0.0.1:%1/translate"_s.arg(server.port())),
+                    compact({{u"text"_s, text}, {u"to"_s, to}}));
     }
 
     std::unique_ptr<Backend> backend;
@@ -72,26 +69,25 @@ UpstreamSettings settingsFor(const QUrl &base, const QByteArray &secret)
 void addFailureRows(const QByteArray &errorBody, const QString &errorText,
                     const QString &unreadable)
 {
-    QTest::newRow("error body, 4xx") << Scripted::json(400, errorBody) << 502 << errorText;
-    QTest::newRow("error body, 5xx") << Scripted::json(503, errorBody) << 502 << errorText;
+    QTest::newRow("error body, 4xx") << Reply::raw(errorBody, 400) << 502 << errorText;
+    QTest::newRow("error body, 5xx") << Reply::raw(errorBody, 503) << 502 << errorText;
     QTest::newRow("HTML error page")
-        << Scripted::json(500, "<html>oops</html>") << 502 << u"HTTP 500"_s;
-    QTest::newRow("malformed JSON")
-        << Scripted::json(200, "{\"translatedText\": \"x") << 502 << unreadable;
-    QTest::newRow("JSON array") << Scripted::json(200, "[\"x\"]") << 502 << unreadable;
-    QTest::newRow("hang past the timeout") << Scripted::hang() << 504 << u"within"_s;
-    QTest::newRow("10 MB answer") << Scripted::json(200, QByteArray(10 * 1024 * 1024, 'x')) << 502
+        << Reply::raw("<html>oops</html>", 500) << 502 << u"HTTP 500"_s;
+    QTest::newRow("malformed JSON") << Reply::raw("{\"translatedText\": \"x") << 502 << unreadable;
+    QTest::newRow("JSON array") << Reply::raw("[\"x\"]") << 502 << unreadable;
+    QTest::newRow("hang past the timeout") << Reply::never() << 504 << u"within"_s;
+    QTest::newRow("10 MB answer") << Reply::raw(QByteArray(10 * 1024 * 1024, 'x')) << 502
                                   << u"larger"_s;
-    Scripted unannounced = Scripted::json(200, QByteArray(10 * 1024 * 1024, ' '));
-    unannounced.closeDelimited = true;
+    Reply unannounced = Reply::raw(QByteArray(10 * 1024 * 1024, ' '));
+    unannounced.untilClose = true;
     QTest::newRow("10 MB answer without length") << unannounced << 502 << u"larger"_s;
-    QTest::newRow("endless chunked answer") << Scripted::endless(true) << 502 << u"larger"_s;
-    QTest::newRow("endless answer until close") << Scripted::endless(false) << 502 << u"larger"_s;
-    QTest::newRow("not HTTP") << Scripted::raw("SSH-2.0-OpenSSH\r\n\r\n") << 502
+    QTest::newRow("endless chunked answer") << Reply::endless(true) << 502 << u"larger"_s;
+    QTest::newRow("endless answer until close") << Reply::endless(false) << 502 << u"larger"_s;
+    QTest::newRow("not HTTP") << Reply::wire("SSH-2.0-OpenSSH\r\n\r\n") << 502
                               << u"upstream failed"_s;
     QTest::newRow("closed mid-answer")
-        << Scripted::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"translatedText\":")
-        << 502 << u"upstream failed"_s;
+        << Reply::wire("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"translatedText\":") << 502
+        << u"upstream failed"_s;
 }
 
 void verifyOutcome(const Response &response, int status, const QString &expected)
@@ -134,46 +130,46 @@ private Q_SLOTS:
 
 void TestTranslateBackends::libreAnswers_data()
 {
-    QTest::addColumn<Scripted>("answer");
+    QTest::addColumn<Reply>("answer");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("translated") << Scripted::json(
-                                       200,
+    QTest::newRow("translated") << Reply::raw(
                                        R"({"translatedText":"你好\n再见","detectedLanguage":{}})")
                                 << 200 << u"你好\n再见"_s;
     QTest::newRow("translatedText not a string")
-        << Scripted::json(200, R"({"translatedText":["你好"]})") << 502 << u"translatedText"_s;
+        << Reply::raw(R"({"translatedText":["你好"]})") << 502 << u"translatedText"_s;
     QTest::newRow("text instead of translatedText")
-        << Scripted::json(200, R"({"text":"你好"})") << 502 << u"translatedText"_s;
+        << Reply::raw(R"({"text":"你好"})") << 502 << u"translatedText"_s;
     QTest::newRow("translatedText with an error status")
-        << Scripted::json(500, R"({"translatedText":"你好"})") << 502 << u"HTTP 500"_s;
+        << Reply::raw(R"({"translatedText":"你好"})", 500) << 502 << u"HTTP 500"_s;
     addFailureRows(R"({"error":"zh is not supported"})", u"zh is not supported"_s,
                    u"answer without a \"translatedText\" string"_s);
 }
 
 void TestTranslateBackends::libreAnswers()
 {
-    QFETCH(Scripted, answer);
+    QFETCH(Reply, answer);
     QFETCH(int, status);
     QFETCH(QString, expected);
 
     moxel::net::HttpAccess network;
-    FakeUpstream upstream([&](const Seen &request) {
-        return request.path == "/languages" ? Scripted::json(200, LANGUAGES) : answer;
+    TestService upstream;
+    upstream.setHandler([&](const RecordedRequest &request) {
+        return request.path == "/languages" ? Reply::raw(LANGUAGES) : answer;
     });
     Front front(std::make_unique<LibreTranslateBackend>(settingsFor(upstream.url(), {}), &network));
     verifyOutcome(front.translate(u"Olá\ntchau"_s, u"zh"_s), status, expected);
-    QVERIFY(*upstream.streamed < MostStreamed);
+    QVERIFY(upstream.streamed() < MostStreamed);
 }
 
 void TestTranslateBackends::libreRequest()
 {
     moxel::net::HttpAccess network;
-    FakeUpstream upstream([](const Seen &request) {
-        return request.path.endsWith("/languages")
-                   ? Scripted::json(200, LANGUAGES)
-                   : Scripted::json(200, R"({"translatedText":"ok"})");
+    TestService upstream;
+    upstream.setHandler([](const RecordedRequest &request) {
+        return request.path.endsWith("/languages") ? Reply::raw(LANGUAGES)
+                                                   : Reply::raw(R"({"translatedText":"ok"})");
     });
     QUrl base = upstream.url();
     base.setPath(u"/lt/"_s);
@@ -184,10 +180,10 @@ void TestTranslateBackends::libreRequest()
     QCOMPARE(front.translate(u"Hi"_s, u"zh-TW"_s).status, 200);
 
     // The language list is asked for once and kept.
-    QCOMPARE(upstream.seen.size(), 4);
-    QCOMPARE(upstream.seen[0].method, "GET"_ba);
-    QCOMPARE(upstream.seen[0].path, "/lt/languages"_ba);
-    const Seen &first = upstream.seen[1];
+    QCOMPARE(upstream.count(), 4);
+    QCOMPARE(upstream.requests()[0].method, "GET"_ba);
+    QCOMPARE(upstream.requests()[0].path, "/lt/languages"_ba);
+    const RecordedRequest first = upstream.requests()[1];
     QCOMPARE(first.method, "POST"_ba);
     QCOMPARE(first.path, "/lt/translate"_ba);
     QVERIFY(first.header("content-type").startsWith("application/json"));
@@ -196,8 +192,8 @@ void TestTranslateBackends::libreRequest()
                                         {u"target"_s, u"zh-Hans"_s},
                                         {u"format"_s, u"text"_s},
                                         {u"api_key"_s, u"lt-key"_s}}));
-    QCOMPARE(upstream.seen[2].json().value(u"target"_s), u"pt"_s);
-    QCOMPARE(upstream.seen[3].json().value(u"target"_s), u"zh-Hant"_s);
+    QCOMPARE(upstream.requests()[2].json().value(u"target"_s), u"pt"_s);
+    QCOMPARE(upstream.requests()[3].json().value(u"target"_s), u"zh-Hant"_s);
 }
 
 void TestTranslateBackends::libreLanguagesUnavailable()
@@ -205,17 +201,18 @@ void TestTranslateBackends::libreLanguagesUnavailable()
     // An old or locked-down server without /languages still gets the request,
     // with the code as it came, and the list is asked for again next time.
     moxel::net::HttpAccess network;
-    FakeUpstream upstream([](const Seen &request) {
-        return request.path == "/languages" ? Scripted::json(404, R"({"error":"Not Found"})")
-                                            : Scripted::json(200, R"({"translatedText":"ok"})");
+    TestService upstream;
+    upstream.setHandler([](const RecordedRequest &request) {
+        return request.path == "/languages" ? Reply::raw(R"({"error":"Not Found"})", 404)
+                                            : Reply::raw(R"({"translatedText":"ok"})");
     });
     Front front(std::make_unique<LibreTranslateBackend>(settingsFor(upstream.url(), {}), &network));
     verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), 200, u"ok"_s);
     verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), 200, u"ok"_s);
-    QCOMPARE(upstream.seen.size(), 4);
-    QCOMPARE(upstream.seen[1].json().value(u"target"_s), u"zh"_s);
-    QVERIFY(!upstream.seen[1].json().contains(u"api_key"_s));
-    QCOMPARE(upstream.seen[2].path, "/languages"_ba);
+    QCOMPARE(upstream.count(), 4);
+    QCOMPARE(upstream.requests()[1].json().value(u"target"_s), u"zh"_s);
+    QVERIFY(!upstream.requests()[1].json().contains(u"api_key"_s));
+    QCOMPARE(upstream.requests()[2].path, "/languages"_ba);
 }
 
 void TestTranslateBackends::libreCodes_data()
@@ -250,7 +247,7 @@ void TestTranslateBackends::libreCodes()
 
 void TestTranslateBackends::openaiAnswers_data()
 {
-    QTest::addColumn<Scripted>("answer");
+    QTest::addColumn<Reply>("answer");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("expected");
 
@@ -258,8 +255,7 @@ void TestTranslateBackends::openaiAnswers_data()
         const QJsonObject message{{u"role"_s, u"assistant"_s}, {u"content"_s, content}};
         const QJsonObject choice{
             {u"index"_s, 0}, {u"message"_s, message}, {u"finish_reason"_s, finish}};
-        return Scripted::json(
-            200, QJsonDocument(QJsonObject{{u"choices"_s, QJsonArray{choice}}}).toJson());
+        return Reply::json({{u"choices"_s, QJsonArray{choice}}});
     };
     QTest::newRow("plain") << chat(u"你好\n再见"_s) << 200 << u"你好\n再见"_s;
     QTest::newRow("quoted, padded")
@@ -272,18 +268,18 @@ void TestTranslateBackends::openaiAnswers_data()
     QTest::newRow("cut at the token limit")
         << chat(u"你好，这款口红"_s, u"length"_s) << 502 << u"cut off"_s;
     QTest::newRow("finish_reason absent")
-        << Scripted::json(200, R"({"choices":[{"message":{"content":"Olá"}}]})") << 200 << u"Olá"_s;
+        << Reply::raw(R"({"choices":[{"message":{"content":"Olá"}}]})") << 200 << u"Olá"_s;
     QTest::newRow("reasoning never closed")
         << chat(u"<think>\nThe user wants Chinese. Maybe 你好"_s) << 502 << u"think"_s;
     QTest::newRow("a second reasoning block never closed")
         << chat(u"<think>a</think>\n<think>\nThe user wants"_s) << 502 << u"think"_s;
-    QTest::newRow("no choices") << Scripted::json(200, R"({"choices":[]})") << 502 << u"content"_s;
-    QTest::newRow("content null") << Scripted::json(200,
-                                                    R"({"choices":[{"message":{"content":null}}]})")
+    QTest::newRow("no choices") << Reply::raw(R"({"choices":[]})") << 502 << u"content"_s;
+    QTest::newRow("content null") << Reply::raw(R"({"choices":[{"message":{"content":null}}]})")
                                   << 502 << u"content"_s;
     QTest::newRow("OpenAI error shape")
-        << Scripted::json(401, R"({"error":{"message":"Incorrect API key provided",)"
-                               R"("type":"invalid_request_error","code":"invalid_api_key"}})")
+        << Reply::raw(R"({"error":{"message":"Incorrect API key provided",)"
+                      R"("type":"invalid_request_error","code":"invalid_api_key"}})",
+                      401)
         << 502 << u"HTTP 401: Incorrect API key provided"_s;
     addFailureRows(R"({"error":"model \"qwen\" not found, try pulling it first"})",
                    u"model \"qwen\" not found"_s, u"answer without choices[0].message.content"_s);
@@ -291,16 +287,17 @@ void TestTranslateBackends::openaiAnswers_data()
 
 void TestTranslateBackends::openaiAnswers()
 {
-    QFETCH(Scripted, answer);
+    QFETCH(Reply, answer);
     QFETCH(int, status);
     QFETCH(QString, expected);
 
     moxel::net::HttpAccess network;
-    FakeUpstream upstream([&](const Seen &) { return answer; });
+    TestService upstream;
+    upstream.setReply(answer);
     Front front(std::make_unique<OpenAiBackend>(settingsFor(upstream.url(), "sk-test"), u"qwen"_s,
                                                 &network));
     verifyOutcome(front.translate(u"Olá\ntchau"_s, u"zh"_s), status, expected);
-    QVERIFY(*upstream.streamed < MostStreamed);
+    QVERIFY(upstream.streamed() < MostStreamed);
 }
 
 void TestTranslateBackends::openaiRequest_data()
@@ -328,19 +325,22 @@ void TestTranslateBackends::openaiRequest()
     QFETCH(bool, reasoning);
 
     moxel::net::HttpAccess network;
-    FakeUpstream upstream([reasoning](const Seen &seen) {
+    TestService upstream;
+    upstream.setHandler([reasoning](const RecordedRequest &seen) {
         const QJsonObject body = seen.json();
         if (reasoning && body.contains(u"max_tokens"_s))
-            return Scripted::json(400, R"({"error":{"message":"Unsupported parameter: 'max_tokens')"
-                                       R"( is not supported with this model. Use 'max_completion_)"
-                                       R"(tokens' instead.","type":"invalid_request_error","param")"
-                                       R"(:"max_tokens","code":"unsupported_parameter"}})");
+            return Reply::raw(R"({"error":{"message":"Unsupported parameter: 'max_tokens')"
+                              R"( is not supported with this model. Use 'max_completion_)"
+                              R"(tokens' instead.","type":"invalid_request_error","param")"
+                              R"(:"max_tokens","code":"unsupported_parameter"}})",
+                              400);
         if (reasoning && body.contains(u"temperature"_s))
-            return Scripted::json(400, R"({"error":{"message":"Unsupported value: 'temperature')"
-                                       R"( does not support 0 with this model. Only the default)"
-                                       R"( (1) value is supported.","type":"invalid_request_error")"
-                                       R"(,"param":"temperature","code":"unsupported_value"}})");
-        return Scripted::json(200, R"({"choices":[{"message":{"content":"ok"}}]})");
+            return Reply::raw(R"({"error":{"message":"Unsupported value: 'temperature')"
+                              R"( does not support 0 with this model. Only the default)"
+                              R"( (1) value is supported.","type":"invalid_request_error")"
+                              R"(,"param":"temperature","code":"unsupported_value"}})",
+                              400);
+        return Reply::raw(R"({"choices":[{"message":{"content":"ok"}}]})");
     });
     QUrl base = upstream.url();
     base.setPath(basePath);
@@ -348,10 +348,10 @@ void TestTranslateBackends::openaiRequest()
     QCOMPARE(front.translate(u"Olá, 5000 peças\nPedido #A-123"_s, u"zh"_s).status, 200);
 
     // Each refused parameter costs one round trip, once: the next request fits.
-    QCOMPARE(upstream.seen.size(), reasoning ? 3 : 1);
+    QCOMPARE(upstream.count(), reasoning ? 3 : 1);
     QCOMPARE(front.translate(u"Olá"_s, u"zh"_s).status, 200);
-    QCOMPARE(upstream.seen.size(), reasoning ? 4 : 2);
-    const Seen &request = upstream.seen.at(upstream.seen.size() - 2);
+    QCOMPARE(upstream.count(), reasoning ? 4 : 2);
+    const RecordedRequest request = upstream.requests().at(upstream.count() - 2);
     QCOMPARE(request.method, "POST"_ba);
     QCOMPARE(request.path, path);
     QCOMPARE(request.header("authorization"), key.isEmpty() ? QByteArray() : "Bearer " + key);
@@ -390,18 +390,18 @@ void TestTranslateBackends::keyStaysWithItsOrigin()
     QFETCH(int, redirect);
     QFETCH(bool, sameOrigin);
 
-    FakeUpstream elsewhere([](const Seen &) {
-        return Scripted::json(200,
-                              R"({"translatedText":"x","choices":[{"message":{"content":"x"}}]})");
-    });
-    FakeUpstream upstream([&](const Seen &request) {
+    TestService elsewhere;
+    elsewhere.setReply(
+        Reply::raw(R"({"translatedText":"x","choices":[{"message":{"content":"x"}}]})"));
+    TestService upstream;
+    upstream.setHandler([&](const RecordedRequest &request) {
         if (request.path == "/languages")
-            return Scripted::json(200, LANGUAGES);
+            return Reply::raw(LANGUAGES);
         if (request.path.startsWith("/moved"))
-            return Scripted::json(200, R"({"choices":[{"message":{"content":"x"}}]})");
+            return Reply::raw(R"({"choices":[{"message":{"content":"x"}}]})");
         const QByteArray target = (sameOrigin ? upstream.url() : elsewhere.url()).toEncoded();
-        return Scripted::raw("HTTP/1.1 " + QByteArray::number(redirect) + " Moved\r\nLocation: " +
-                             target + "/moved" + request.path + "\r\nContent-Length: 0\r\n\r\n");
+        return Reply::wire("HTTP/1.1 " + QByteArray::number(redirect) + " Moved\r\nLocation: " +
+                           target + "/moved" + request.path + "\r\nContent-Length: 0\r\n\r\n");
     });
     moxel::net::HttpAccess network;
     const UpstreamSettings settings = settingsFor(upstream.url(), "secret");
@@ -410,7 +410,7 @@ void TestTranslateBackends::keyStaysWithItsOrigin()
                     : std::make_unique<LibreTranslateBackend>(settings, &network));
     verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), sameOrigin ? 200 : 502,
                   sameOrigin ? u"x"_s : u"redirect"_s);
-    QCOMPARE(elsewhere.seen.size(), 0);
+    QCOMPARE(elsewhere.count(), 0);
 }
 
 namespace {

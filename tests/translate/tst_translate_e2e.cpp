@@ -1,5 +1,6 @@
+#include "testjson.h"
+
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -39,7 +40,7 @@ void TestTranslateEndToEnd::popupSelfTestThroughDemo()
 
     QFile examples(QStringLiteral(MOXEL_SOURCE_DIR "/examples/demo.jsonl"));
     QVERIFY(examples.open(QIODevice::ReadOnly));
-    QJsonObject payload = QJsonDocument::fromJson(examples.readLine()).object();
+    QJsonObject payload = moxel::test::parse(examples.readLine());
     QVERIFY(!payload.value(u"draft"_s).toString().isEmpty());
     QVERIFY(!payload.value(u"cn"_s).toString().isEmpty());
     payload.insert(u"proxy"_s, address);
@@ -52,7 +53,7 @@ void TestTranslateEndToEnd::popupSelfTestThroughDemo()
     popup.start(QStringLiteral(MOXEL_POPUP_BIN), {u"--selftest-sync"_s});
     QVERIFY2(popup.waitForStarted(), qPrintable(popup.errorString()));
     // Standard input stays open: its end would close the popup before the report.
-    popup.write(QJsonDocument(payload).toJson(QJsonDocument::Compact) + '\n');
+    popup.write(moxel::test::compact(payload) + '\n');
 
     QSignalSpy finished(&popup, &QProcess::finished);
     QVERIFY(finished.wait(90000));

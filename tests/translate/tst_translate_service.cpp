@@ -2,11 +2,11 @@
 #include "demo.h"
 #include "http.h"
 #include "service.h"
-#include "support.h"
+#include "testjson.h"
+#include "testservice.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
@@ -18,7 +18,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace moxel::xlate;
-using namespace moxel::xlate::test;
+using namespace moxel::test;
 
 namespace {
 
@@ -57,8 +57,7 @@ struct Running
 
 QByteArray body(const QString &text, const QString &to)
 {
-    return QJsonDocument(QJsonObject{{u"text"_s, text}, {u"to"_s, to}})
-        .toJson(QJsonDocument::Compact);
+    return compact({{u"text"_s, text}, {u"to"_s, to}});
 }
 
 // Every failure must read as one to the popup: no "text" member at all.
@@ -124,7 +123,7 @@ void TestTranslateService::token()
 
     DemoBackend demo(PhraseTable::builtIn());
     Running running(&demo, {configured});
-    Headers headers;
+    HeaderList headers;
     if (send)
         headers.append({"X-Token"_ba, sent});
     const Response response =
@@ -327,15 +326,14 @@ void TestTranslateService::upstreamCap()
 
     Q_EMIT held.calls[0]->finished(Outcome::success(u"一"_s));
     QTRY_VERIFY(replies[0]->isFinished());
-    QCOMPARE(QJsonDocument::fromJson(replies[0]->readAll()).object().value(u"text"_s), u"一"_s);
+    QCOMPARE(objectOf(replies[0]->readAll()).value(u"text"_s), u"一"_s);
     QTRY_COMPARE(held.calls.size(), 3);
     QCOMPARE(held.texts.last(), u"three"_s);
 
     Q_EMIT held.calls[1]->finished(Outcome::failure(u"upstream said no"_s));
     QTRY_VERIFY(replies[1]->isFinished());
     QCOMPARE(replies[1]->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 502);
-    QCOMPARE(QJsonDocument::fromJson(replies[1]->readAll()).object(),
-             QJsonObject({{u"error"_s, u"upstream said no"_s}}));
+    QCOMPARE(objectOf(replies[1]->readAll()), QJsonObject({{u"error"_s, u"upstream said no"_s}}));
     qDeleteAll(replies);
 }
 
@@ -507,7 +505,7 @@ void TestTranslateService::examplePayloadsCovered_data()
         QVERIFY(file.open(QIODevice::ReadOnly));
         int number = 0;
         while (!file.atEnd()) {
-            const QJsonObject payload = QJsonDocument::fromJson(file.readLine()).object();
+            const QJsonObject payload = parse(file.readLine());
             ++number;
             const QString draft = payload.value(u"draft"_s).toString();
             const QString cn = payload.value(u"cn"_s).toString();
