@@ -2,9 +2,8 @@
 
 // Helpers shared by the card tests.
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
+#include "testjson.h"
+
 #include <QTest>
 #include <QWidget>
 
@@ -16,15 +15,7 @@
 
 namespace cardtest {
 
-// A payload written in the test; a typo in it stops the test at once.
-inline QJsonObject parse(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError)
-        qFatal("bad test payload %s", json.constData());
-    return doc.object();
-}
+using moxel::test::parse;
 
 // Wrapped labels make the height depend on the width, as in the popup.
 inline void fit(QWidget *widget, int width)

@@ -1,7 +1,7 @@
 #include "cardtexts.h"
+#include "testjson.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QLocale>
 #include <QTest>
 
@@ -12,14 +12,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QJsonObject parse(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        qFatal("bad test payload %s: %s", json.constData(), qPrintable(error.errorString()));
-    return doc.object();
-}
+using moxel::test::parse;
 
 QString repeated(const QString &unit, int times)
 {

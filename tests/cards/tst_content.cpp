@@ -8,7 +8,6 @@
 #include "cardtest.h"
 #include <QBoxLayout>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>

@@ -4,7 +4,6 @@
 
 #include "cardtest.h"
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>

@@ -5,7 +5,6 @@
 
 #include "cardtest.h"
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
 

@@ -1,8 +1,8 @@
 // The sync self-test of the real binary against a local translation service.
 #include "popupprocess.h"
+#include "testjson.h"
 #include "testservice.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -83,7 +83,7 @@ void TestSelfTest::run()
         payload.insert(u"draft"_s, draft);
     if (!cn.isEmpty())
         payload.insert(u"cn"_s, cn);
-    popup.write(QJsonDocument(payload).toJson(QJsonDocument::Compact) + '\n');
+    popup.write(moxel::test::compact(payload) + '\n');
     // Standard input stays open: its end would end the program first.
 
     // The service answers from this event loop, so wait for the end here.

@@ -7,6 +7,7 @@
 
 #include "synccontroller.h"
 #include "targets.h"
+#include "testjson.h"
 #include "textlabel.h"
 #include "textviews.h"
 
@@ -14,7 +15,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -38,10 +38,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QJsonObject payload(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).object();
-}
+using moxel::test::parse;
 
 // Opens the Chinese section and unlocks it, leaving the keyboard where it was.
 void openMirror(QWidget *content)
@@ -152,7 +149,7 @@ private Q_SLOTS:
         QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
         QVERIFY(win->testAttribute(Qt::WA_ShowWithoutActivating));
 
-        popup.render(payload("{\"intent\":\"询价\"}"));
+        popup.render(parse("{\"intent\":\"询价\"}"));
         QVERIFY(win->isVisible());
         QVERIFY(popup.renderedOnce());
         // A platform without window opacity (this one, Wayland) gets no fade
@@ -177,13 +174,13 @@ private Q_SLOTS:
     void laterRendersKeepTheUsersFrame()
     {
         Popup popup(PopupOptions{});
-        popup.render(payload("{}"));
+        popup.render(parse("{}"));
         QWidget *win = popup.window();
         win->move(40, 50);
         win->resize(450, 600);
         const QRect frame = win->geometry();
         QPointer<QWidget> old = popup.content();
-        popup.render(payload("{\"intent\":\"again\"}"));
+        popup.render(parse("{\"intent\":\"again\"}"));
         QCOMPARE(win->geometry(), frame);
         QVERIFY(popup.content() != old.data());
         // The old column goes later, not inside the render.
@@ -196,10 +193,10 @@ private Q_SLOTS:
         // The style caches button images by palette; if each render's buttons
         // got palettes of their own, every render would add to that cache.
         Popup popup(PopupOptions{});
-        popup.render(payload("{\"draft\":\"a\",\"cn\":\"b\"}"));
+        popup.render(parse("{\"draft\":\"a\",\"cn\":\"b\"}"));
         const qint64 first =
             popup.content()->findChild<QPushButton *>(u"d0-copy"_s)->palette().cacheKey();
-        popup.render(payload("{\"draft\":\"c\",\"cn\":\"d\"}"));
+        popup.render(parse("{\"draft\":\"c\",\"cn\":\"d\"}"));
         QCOMPARE(popup.content()->findChild<QPushButton *>(u"d0-copy"_s)->palette().cacheKey(),
                  first);
     }
@@ -207,11 +204,11 @@ private Q_SLOTS:
     void renderCopiesTheServiceAddress()
     {
         Popup popup(PopupOptions{});
-        popup.render(payload("{\"proxy\":\"http://127.0.0.1:1\",\"token\":\"t\"}"));
+        popup.render(parse("{\"proxy\":\"http://127.0.0.1:1\",\"token\":\"t\"}"));
         QCOMPARE(SYNC().proxy, u"http://127.0.0.1:1"_s);
         QCOMPARE(SYNC().token, u"t"_s);
         // Missing or mistyped: empty, replacing what the last payload set.
-        popup.render(payload("{\"proxy\":3}"));
+        popup.render(parse("{\"proxy\":3}"));
         QCOMPARE(SYNC().proxy, QString());
         QCOMPARE(SYNC().token, QString());
     }
@@ -219,11 +216,11 @@ private Q_SLOTS:
     void renderReplacesRegistries()
     {
         Popup popup(PopupOptions{});
-        popup.render(payload("{\"draft\":\"a\",\"cn\":\"b\"}"));
+        popup.render(parse("{\"draft\":\"a\",\"cn\":\"b\"}"));
         QPointer<QPlainTextEdit> draft = textView(u"d0-text"_s);
         QVERIFY(draft);
         QCOMPARE(copyTargets.size(), 1);
-        popup.render(payload("{}")); // refusal layout: no boxes, no copy button
+        popup.render(parse("{}")); // refusal layout: no boxes, no copy button
         QVERIFY(!textView(u"d0-text"_s));
         QCOMPARE(copyTargets.size(), 0);
         QCOMPARE(toggleTargets.size(), 0);
@@ -235,12 +232,12 @@ private Q_SLOTS:
         // A payload can arrive inside a click (through a nested event loop);
         // the old content must survive until the click has returned.
         Popup popup(PopupOptions{});
-        popup.render(payload("{\"draft\":\"\",\"note\":\"n\"}"));
-        popup.render(payload("{\"draft\":\"a\",\"cn\":\"b\"}"));
+        popup.render(parse("{\"draft\":\"\",\"note\":\"n\"}"));
+        popup.render(parse("{\"draft\":\"a\",\"cn\":\"b\"}"));
         auto *button = popup.content()->findChild<QPushButton *>(u"d0-toggle"_s);
         QVERIFY(button);
         connect(button, &QPushButton::clicked, &popup,
-                [&] { popup.render(payload("{\"draft\":\"c\",\"cn\":\"d\"}")); });
+                [&] { popup.render(parse("{\"draft\":\"c\",\"cn\":\"d\"}")); });
         button->click();
         QCOMPARE(textView(u"d0-text"_s)->toPlainText(), u"c"_s);
     }
@@ -254,12 +251,12 @@ private Q_SLOTS:
             .setValue(PopupDelegate::frameKey, u"{{100, %1}, {400, 500}}"_s.arg(yUp));
         {
             Popup popup(PopupOptions{});
-            popup.render(payload("{}"));
+            popup.render(parse("{}"));
             QCOMPARE(popup.window()->frameGeometry(), QRect(100, 100, 400, 500));
         }
         {
             Popup popup(PopupOptions{QPointF(1, 2), std::nullopt, false});
-            popup.render(payload("{}"));
+            popup.render(parse("{}"));
             QCOMPARE(popup.window()->frameGeometry().width(), 400);
             QVERIFY(popup.window()->frameGeometry().topLeft() != QPoint(100, 100));
         }
@@ -289,8 +286,8 @@ private Q_SLOTS:
         QFETCH(QString, undone);
         const bool kept = next.contains("Olá");
         Popup popup(PopupOptions{std::nullopt, QSizeF(400, 300), false});
-        popup.render(payload(R"({"intent":"询价","draft":"Olá","cn":"你好","lang":"pt",)"
-                             R"("analysis":"一段很长的分析。一段很长的分析。一段很长的分析。"})"));
+        popup.render(parse(R"({"intent":"询价","draft":"Olá","cn":"你好","lang":"pt",)"
+                           R"("analysis":"一段很长的分析。一段很长的分析。一段很长的分析。"})"));
         QVERIFY(QTest::qWaitForWindowExposed(popup.window()));
         QPlainTextEdit *old = textView(u"d0-text"_s);
         QPlainTextEdit *mirror = textView(u"d0-cn"_s);
@@ -303,7 +300,7 @@ private Q_SLOTS:
         QTRY_VERIFY(bar->maximum() > 0);
         bar->setValue(bar->maximum());
 
-        popup.render(payload(next));
+        popup.render(parse(next));
         QPlainTextEdit *now = textView(u"d0-text"_s);
         QCOMPARE(now == old, kept);
         QCOMPARE(plainText(now), draft);
@@ -326,8 +323,8 @@ private Q_SLOTS:
             bar->setValue(0);
             QCoreApplication::sendPostedEvents(); // the layouts a render leaves pending
             const QImage shown = popup.window()->grab().toImage();
-            popup.render(payload("{}"));
-            popup.render(payload(next));
+            popup.render(parse("{}"));
+            popup.render(parse(next));
             openMirror(popup.content());
             QTRY_COMPARE(popup.window()->grab().toImage(), shown);
             return;
@@ -379,7 +376,7 @@ private Q_SLOTS:
     {
         QFETCH(int, key);
         Popup popup(PopupOptions{});
-        popup.render(payload(R"({"draft":"Olá","cn":"你好"})"));
+        popup.render(parse(R"({"draft":"Olá","cn":"你好"})"));
         QVERIFY(QTest::qWaitForWindowExposed(popup.window()));
         QStringList wrong; // what the salesperson would find amiss
         whileConfirming(popup.content(), [&](QMessageBox *box) {
@@ -412,7 +409,7 @@ private Q_SLOTS:
                            "text on one line");
             }
             // A payload arriving meanwhile rebuilds the content, not the window.
-            popup.render(payload(R"({"draft":"Oi","cn":"嗨"})"));
+            popup.render(parse(R"({"draft":"Oi","cn":"嗨"})"));
             QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key(key));
             expect(!box->isVisible(), "closed by the key");
         });
@@ -424,7 +421,7 @@ private Q_SLOTS:
     void movesAreRemembered()
     {
         Popup popup(PopupOptions{});
-        popup.render(payload("{}"));
+        popup.render(parse("{}"));
         auto *window = static_cast<PopupWindow *>(popup.window());
         QTRY_VERIFY(window->placed()); // the program's own placement is not the user's
         window->move(20, 30);

@@ -1,6 +1,6 @@
+#include "testjson.h"
 #include "translation.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
 
@@ -106,7 +106,7 @@ void TestTranslation::body()
     QFETCH(QByteArray, expected);
     const QByteArray body = requestBody(text, to);
     QCOMPARE(body, expected);
-    const QJsonObject back = QJsonDocument::fromJson(body).object();
+    const QJsonObject back = moxel::test::objectOf(body);
     QCOMPARE(back.size(), 2);
     QCOMPARE(back.value(u"text"_s).toString(), text);
 }

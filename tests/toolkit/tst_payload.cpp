@@ -1,7 +1,7 @@
 #include "payload.h"
+#include "testjson.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTest>
 
 #include <cmath>
@@ -15,12 +15,7 @@ namespace {
 // parser the input reader uses.
 QJsonObject holding(const QByteArray &literal)
 {
-    const QByteArray json = literal.isEmpty() ? "{}" : "{\"v\": " + literal + "}";
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError)
-        qFatal("bad test literal %s: %s", json.constData(), qPrintable(error.errorString()));
-    return doc.object();
+    return moxel::test::parse(literal.isEmpty() ? "{}" : "{\"v\": " + literal + "}");
 }
 
 } // namespace
@@ -118,8 +113,7 @@ void TestPayload::rejectsNonFiniteNumbers()
         QVERIFY(!moxel::integerValue(QJsonValue(d)).has_value());
         QVERIFY(moxel::intList(QJsonObject{{u"v"_s, QJsonArray{1, d}}}, u"v").isEmpty());
     }
-    QJsonParseError error;
-    const QJsonObject huge = QJsonDocument::fromJson("{\"v\": 1e400}", &error).object();
+    const QJsonObject huge = moxel::test::objectOf("{\"v\": 1e400}");
     QVERIFY(!moxel::integer(huge, u"v").has_value());
 }
 
