@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settingsfile.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -31,10 +33,7 @@ public:
     }
     Q_DISABLE_COPY_MOVE(PopupProcess)
 
-    QString settingsFile() const
-    {
-        return config.path() + QStringLiteral("/moxel/moxel-popup.conf");
-    }
+    QString settingsFile() const { return moxel::test::settingsFile(config.path()); }
 
     void start(const QStringList &args)
     {

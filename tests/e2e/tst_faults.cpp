@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -94,7 +95,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, contents);
         PopupProcess p;
-        QVERIFY(QDir().mkpath(p.config.path() + u"/moxel"_s));
+        QVERIFY(QDir().mkpath(QFileInfo(p.settingsFile()).path()));
         QFile f(p.settingsFile());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(contents);
@@ -112,7 +113,7 @@ private Q_SLOTS:
     {
         // The settings folder cannot be made (a file stands where it would go).
         PopupProcess p;
-        QFile blocker(p.config.path() + u"/moxel"_s);
+        QFile blocker(QFileInfo(p.settingsFile()).path());
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         p.start({u"--debug"_s});

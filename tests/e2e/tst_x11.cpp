@@ -154,7 +154,7 @@ qint64 clipboardKeeper(const QString &display)
 
 QByteArray settingsIn(const QString &configFolder)
 {
-    QFile f(configFolder + u"/moxel/moxel-popup.conf"_s);
+    QFile f(moxel::test::settingsFile(configFolder));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 

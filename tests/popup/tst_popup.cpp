@@ -5,6 +5,7 @@
 
 #include "moxel_version.h"
 
+#include "settingsfile.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "testjson.h"
@@ -133,7 +134,7 @@ class TestPopup : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init() { QSettings(u"moxel"_s, u"moxel-popup"_s).clear(); }
+    void init() { QSettings(test::settingsFile(), QSettings::IniFormat).clear(); }
 
     void windowBeforeAndAfterTheFirstRender()
     {
@@ -247,7 +248,7 @@ private Q_SLOTS:
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         // 400 x 500 at 100 from the left, its top 100 below the screen's top.
         const double yUp = screen.height() - 100 - 500;
-        QSettings(u"moxel"_s, u"moxel-popup"_s)
+        QSettings(test::settingsFile(), QSettings::IniFormat)
             .setValue(PopupDelegate::frameKey, u"{{100, %1}, {400, 500}}"_s.arg(yUp));
         {
             Popup popup(PopupOptions{});
