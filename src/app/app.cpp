@@ -8,6 +8,7 @@
 #include "factories.h"
 #include "look.h"
 #include "popup.h"
+#include "servicerequest.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "windowsystem.h"
@@ -41,6 +42,16 @@ void preferX11OnWayland()
         return;
     qputenv("QT_QPA_PLATFORM", "xcb");
 #endif
+}
+
+// MOXEL_TEST_TIME_SCALE, a hook for the tests of this program: a factor in
+// (0, 1] for the self-test's two steps, the pause before a sync and the
+// request time-out. Unset, or anything else, leaves every timing as it is.
+double testTimeScale()
+{
+    bool ok = false;
+    const double scale = qEnvironmentVariable("MOXEL_TEST_TIME_SCALE").toDouble(&ok);
+    return ok && scale > 0 && scale <= 1 ? scale : 1;
 }
 
 } // namespace
@@ -83,13 +94,19 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
     // the start, however late the first line came.
     SyncController &sync = SYNC();
     sync.debug = options.debugMode;
+    const double scale = testTimeScale();
+    if (scale != 1) {
+        using std::chrono::round, std::chrono::milliseconds;
+        sync.setDebounce(round<milliseconds>(SyncController::Debounce * scale));
+        setTransferTimeout(round<milliseconds>(TransferTimeout * scale));
+    }
 
     int status = 0;
     {
         Popup popup(PopupOptions{options.fixedPos, options.fixedSize, options.debugMode});
         popup.render(*payload);
         if (options.selfTestSync)
-            scheduleSelfTest();
+            scheduleSelfTest(scale);
         // The FRAME lines owed at the end of input tell the frame the window got.
         InputReader reader(
             std::move(lines), [&popup](const QJsonObject &p) { popup.render(p); },

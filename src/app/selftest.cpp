@@ -32,10 +32,15 @@ void selfTestReport()
     QCoreApplication::quit();
 }
 
-void scheduleSelfTest()
+void scheduleSelfTest(double scale)
 {
-    QTimer::singleShot(1500, Qt::PreciseTimer, QCoreApplication::instance(), &selfTestEdit);
-    QTimer::singleShot(32000, Qt::PreciseTimer, QCoreApplication::instance(), &selfTestReport);
+    const auto at = [scale](std::chrono::milliseconds step) {
+        return std::chrono::round<std::chrono::milliseconds>(step * scale);
+    };
+    QTimer::singleShot(at(SelfTestEdit), Qt::PreciseTimer, QCoreApplication::instance(),
+                       &selfTestEdit);
+    QTimer::singleShot(at(SelfTestReport), Qt::PreciseTimer, QCoreApplication::instance(),
+                       &selfTestReport);
 }
 
 } // namespace moxel

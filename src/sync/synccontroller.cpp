@@ -25,8 +25,6 @@ QElapsedTimer SYNC_T0 = [] {
 
 namespace {
 
-constexpr int DebounceMs = 1100;
-
 void showStatus(TextLabel *status, const QString &text, const QColor &color)
 {
     if (!status)
@@ -158,10 +156,9 @@ void SyncController::textDidChange(QObject *view)
         timer->setObjectName(u"debounce:"_s + key);
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
-        timer->setInterval(DebounceMs);
         connect(timer, &QTimer::timeout, this, [this, key] { push(key); });
     }
-    timer->start();
+    timer->start(m_debounce);
 }
 
 void SyncController::push(const QString &key)

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 class QTimer;
@@ -56,6 +57,11 @@ public:
     QString token;
     // Print the "SYNC: " diagnostics.
     bool debug = false;
+
+    // The pause in typing after which an edit is sent. Tests shorten it; a
+    // new length applies from the next edit.
+    static constexpr std::chrono::milliseconds Debounce{1100};
+    void setDebounce(std::chrono::milliseconds pause) { m_debounce = pause; }
 
     // Edits of the view under `key` flow into the view under `peerKey`.
     // Call after both views are in TEXT_VIEWS; registering a key again
@@ -108,6 +114,7 @@ private:
     QHash<QString, quint64> m_requests; // requests sent per key
     QHash<QString, quint64> m_edits;    // user edits seen per key
     quint64 m_renders = 0;
+    std::chrono::milliseconds m_debounce = Debounce;
 };
 
 // The one sync controller, made on first use. It is destroyed with the
