@@ -30,6 +30,8 @@ int main(int argc, char *argv[])
     TEXT_VIEWS.insert(u"d0-text"_s, &draft);
     TEXT_VIEWS.insert(u"d0-cn"_s, &mirror);
     SYNC().proxy = service.baseUrl();
+    if (inFlight) // no need to wait the whole pause for the request
+        SYNC().setDebounce(std::chrono::milliseconds(100));
     SYNC().registerLink(u"d0-text"_s, u"d0-cn"_s, u"zh"_s, u"中文"_s, &status);
     SYNC().registerLink(u"d0-cn"_s, u"d0-text"_s, u"pt"_s, u"葡萄牙语"_s, &status);
 

@@ -40,6 +40,9 @@ const QString Mirror = u"d0-cn"_s;
 const QString Editing = u"已编辑 · 同步中…"_s;
 const QString Failed = u"翻译失败 —— 可手动改另一侧"_s;
 const QString Synced = u"已同步中文"_s;
+// The pause before a sync in these tests. The rows that act in the middle of
+// one take the real pause, and with it room for a slow machine.
+constexpr std::chrono::milliseconds Pause{200};
 
 Reply echo(const RecordedRequest &request)
 {
@@ -143,6 +146,7 @@ void TestSyncController::init()
     // except what the offscreen platform says about this test's own window.
     QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support )"_s));
     m_service.setHandler(echo);
+    SYNC().setDebounce(Pause);
     SYNC().proxy = m_service.baseUrl();
     SYNC().token.clear();
     m_pair = std::make_unique<Pair>(u"Olá"_s, u"你好"_s);
@@ -183,6 +187,7 @@ bool TestSyncController::idle() const
 
 void TestSyncController::typingDebouncesToOneRequest()
 {
+    SYNC().setDebounce(SyncController::Debounce);
     QPlainTextEdit *draft = m_pair->draft;
     draft->moveCursor(QTextCursor::End);
     const QString typed = u" Duvo"_s;
@@ -388,6 +393,7 @@ void TestSyncController::ownWriteIsNoEdit()
 
 void TestSyncController::sidesHaveOwnTimers()
 {
+    SYNC().setDebounce(SyncController::Debounce);
     m_pair->draft->setPlainText(u"Olá!"_s);
     QTRY_VERIFY(debounce(Draft)->remainingTime() <= 600);
     m_pair->mirror->setPlainText(u"你好！"_s);
@@ -509,6 +515,7 @@ void TestSyncController::staleAnswerDropped()
 void TestSyncController::pendingEditDroppedByRender()
 {
     // The draft edit belonged to the content the new payload's render threw away.
+    SYNC().setDebounce(SyncController::Debounce);
     m_pair->draft->setPlainText(u"Olá, editado"_s);
     QTRY_VERIFY(debounce(Draft)->remainingTime() <= 700);
     m_pair = std::make_unique<Pair>(u"Segundo rascunho"_s, u"第二（上游给的中文）"_s);
