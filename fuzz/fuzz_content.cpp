@@ -3,6 +3,7 @@
 #include "factories.h"
 #include "lines.h"
 #include "targets.h"
+#include "textlabel.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -42,9 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             target->toggle();
     content->layout()->activate();
     (void)content->grab();
-    // Whatever the payload holds is shown as it is, never as markup.
+    // Whatever the payload holds is shown as it is, never as markup: no
+    // label reads it as rich text, and every label draws its own text, bar
+    // the line breaks (and, on one line, the spaces they became).
     for (const QLabel *label : content->findChildren<QLabel *>())
         if (label->textFormat() != Qt::PlainText)
+            __builtin_trap();
+    const auto bare = [](QString text) {
+        return text.removeIf([](QChar c) {
+            return c == u'\r' || c == u'\n' || c == u' ' || c == QChar(0x2028) ||
+                   c == QChar(0x2029) || c == QChar(0x200B);
+        });
+    };
+    for (const TextLabel *label : content->findChildren<TextLabel *>())
+        if (!label->isElided() && label->text().size() <= TextLabel::DisplayCap &&
+            bare(label->visibleLines().join(QString())) != bare(label->text()))
             __builtin_trap();
     // What the next render does, so nothing of this one outlives the input.
     clearRenderRegistries();
