@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,7 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
 
     const QString text = QString::fromUtf8(body);
-    if (const std::optional<QUrl> url = moxel::translateUrl(text); url && !url->isValid())
+    // An address with a control character sends nothing; one with a final
+    // "/" sends where the same address without it does, to ".../translate".
+    const bool control = std::any_of(text.begin(), text.end(), [](QChar c) {
+        return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
+    });
+    const std::optional<QUrl> url = moxel::translateUrl(text);
+    if ((control && url) || (url && !url->toString().endsWith(u"/translate")))
+        __builtin_trap();
+    if (!text.endsWith(u'/') && moxel::translateUrl(text + u'/') != url)
         __builtin_trap();
     // A token that could end the X-Token header line is never sent.
     if (moxel::tokenUsable(text) && (text.contains(u'\n') || text.contains(u'\r')))
