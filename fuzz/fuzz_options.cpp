@@ -4,35 +4,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace {
-
-// The two numbers of the value after `option`, when it holds exactly two.
-std::optional<std::pair<double, double>> expectedPair(const QList<QByteArray> &args,
-                                                      const QByteArray &option)
-{
-    const qsizetype at = args.indexOf(option, 1);
-    if (at < 0 || at + 1 >= args.size())
-        return std::nullopt;
-    QList<double> numbers;
-    for (const QByteArray &piece : args[at + 1].split(','))
-        if (const std::optional<double> n = moxel::parseCNumber(piece))
-            numbers.append(*n);
-    if (numbers.size() != 2)
-        return std::nullopt;
-    return std::pair{numbers[0], numbers[1]};
-}
 
 bool same(double a, double b)
 {
     return a == b || (std::isnan(a) && std::isnan(b));
-}
-
-bool samePair(const std::optional<std::pair<double, double>> &expected, bool set, QPointF got)
-{
-    if (expected.has_value() != set)
-        return false;
-    return !set || (same(expected->first, got.x()) && same(expected->second, got.y()));
 }
 
 } // namespace
@@ -42,14 +20,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     QList<QByteArray> args{QByteArrayLiteral("moxel-popup")};
     args.append(bytes.split('\0'));
-    const moxel::Options o = moxel::parseOptions(args);
-    // A pair only from a value of exactly two numbers, and those two.
-    const QSizeF size_ = o.fixedSize.value_or(QSizeF());
-    if (!samePair(expectedPair(args, "--pos"), o.fixedPos.has_value(),
-                  o.fixedPos.value_or(QPointF())) ||
-        !samePair(expectedPair(args, "--size"), o.fixedSize.has_value(),
-                  QPointF(size_.width(), size_.height())))
+    // Values built to hold `numbers` printed in full, among an empty piece and
+    // pieces that cannot be numbers (no number ends in 'z'), given first and
+    // followed by the fuzzed arguments: a pair only from exactly two numbers,
+    // and those two, whatever follows.
+    double x = 0, y = 0;
+    std::memcpy(&x, bytes.leftJustified(16, '\0').constData(), sizeof x);
+    std::memcpy(&y, bytes.leftJustified(16, '\0').constData() + 8, sizeof y);
+    const auto value = [&](const QList<double> &numbers) {
+        QList<QByteArray> pieces{QByteArray()};
+        for (qsizetype i = 1; i < args.size() && i < 4; ++i)
+            pieces.append(QByteArray(args[i]).replace(',', "") + 'z');
+        for (qsizetype i = 0; i < numbers.size(); ++i)
+            pieces.insert(qMin(pieces.size(), 2 * i + 1), QByteArray::number(numbers[i], 'g', 17));
+        return pieces.join(',');
+    };
+    const moxel::Options o = moxel::parseOptions(
+        QList<QByteArray>{args[0], "--pos", value({x, y}), "--size", value({y, x})} + args.mid(1));
+    if (!o.fixedPos || !same(o.fixedPos->x(), x) || !same(o.fixedPos->y(), y) || !o.fixedSize ||
+        !same(o.fixedSize->width(), y) || !same(o.fixedSize->height(), x))
         __builtin_trap();
+    for (const QList<double> &wrong : {QList<double>{x}, QList<double>{x, y, x}})
+        if (moxel::readPair(QList<QByteArray>{args[0], "--pos", value(wrong)} + args.mid(1),
+                            "--pos"))
+            __builtin_trap();
     for (const QByteArray &a : args) {
         const std::optional<double> n = moxel::parseCNumber(a);
         if (n && (a.isEmpty() || a.front() == ' '))
