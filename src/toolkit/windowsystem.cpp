@@ -4,17 +4,6 @@
 
 namespace moxel::windowsystem {
 
-#ifdef MOXEL_X11
-void watchEvents(WindowEvents *events); // in the X11 half
-#endif
-
-WindowEvents::WindowEvents(QObject *parent) : QObject(parent)
-{
-#ifdef MOXEL_X11
-    watchEvents(this);
-#endif
-}
-
 WindowEvents *WindowEvents::instance()
 {
     static WindowEvents *events = new WindowEvents(QCoreApplication::instance());
@@ -23,6 +12,7 @@ WindowEvents *WindowEvents::instance()
 
 #ifndef MOXEL_X11
 // Nothing of X11 where it is not built.
+WindowEvents::WindowEvents(QObject *parent) : QObject(parent) {}
 bool isX11()
 {
     return false;

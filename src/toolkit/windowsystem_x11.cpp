@@ -91,11 +91,11 @@ bool isX11()
     return QGuiApplication::platformName() == u"xcb";
 }
 
-void watchEvents(WindowEvents *events)
+WindowEvents::WindowEvents(QObject *parent) : QObject(parent)
 {
     if (!isX11())
         return;
-    static EventFilter filter(events);
+    static EventFilter filter(this);
     QCoreApplication::instance()->installNativeEventFilter(&filter);
 }
 
