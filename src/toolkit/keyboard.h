@@ -1,7 +1,5 @@
 #pragma once
 
-class QObject;
-class QEvent;
 class QWidget;
 
 namespace moxel {
