@@ -53,9 +53,8 @@ public:
     {
         setRequest(request);
         setUrl(request.url());
-        setOperation(m_verb == "GET"    ? QNetworkAccessManager::GetOperation
-                     : m_verb == "POST" ? QNetworkAccessManager::PostOperation
-                                        : QNetworkAccessManager::CustomOperation);
+        setOperation(m_verb == "GET" ? QNetworkAccessManager::GetOperation
+                                     : QNetworkAccessManager::PostOperation);
         setReadBufferSize(HttpAccess::DefaultReadBuffer);
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         m_redirectsLeft = request.maximumRedirectsAllowed();
@@ -287,15 +286,8 @@ private:
         switch (m_state) {
         case State::Head:
             return readHead();
-        case State::Length: {
-            const qint64 n = std::min({m_left, room(), qint64(unread())});
-            if (n <= 0)
-                return false;
-            take(n);
-            if ((m_left -= n) == 0)
-                m_state = State::Done;
-            return true;
-        }
+        case State::Length:
+            return takeBody(State::Done);
         case State::UntilClose: {
             const qint64 n = std::min(room(), qint64(unread()));
             if (n > 0) {
@@ -321,15 +313,8 @@ private:
             m_state = m_left == 0 ? State::Trailers : State::ChunkData;
             return true;
         }
-        case State::ChunkData: {
-            const qint64 n = std::min({m_left, room(), qint64(unread())});
-            if (n <= 0)
-                return false;
-            take(n);
-            if ((m_left -= n) == 0)
-                m_state = State::ChunkEnd;
-            return true;
-        }
+        case State::ChunkData:
+            return takeBody(State::ChunkEnd);
         case State::ChunkEnd:
             if (!takeLine(m_in, &m_at, &line))
                 return tooLong(2);
@@ -355,6 +340,19 @@ private:
     {
         m_answer.append(m_in.constData() + m_at, n);
         m_at += n;
+    }
+
+    // Takes of the m_left bytes still owed as many as have come and fit, and
+    // goes on to `next` once none are owed.
+    bool takeBody(State next)
+    {
+        const qint64 n = std::min({m_left, room(), qint64(unread())});
+        if (n <= 0)
+            return false;
+        take(n);
+        if ((m_left -= n) == 0)
+            m_state = next;
+        return true;
     }
 
     bool tooLong(qsizetype limit)
@@ -429,7 +427,7 @@ private:
             setRawHeader(key, v);
         const QByteArray coding = value("transfer-encoding").trimmed().toLower();
         const QByteArray length = value("content-length");
-        if (code == 204 || code == 304 || m_verb == "HEAD") {
+        if (code == 204 || code == 304) {
             m_state = State::Done;
         } else if (!coding.isNull()) {
             m_state = coding.endsWith("chunked") ? State::Chunk : State::UntilClose;
@@ -463,7 +461,7 @@ private:
             return;
         }
         // Only 307 and 308 repeat the request as it was.
-        if (code != 307 && code != 308 && m_verb != "HEAD") {
+        if (code != 307 && code != 308) {
             m_verb = "GET";
             m_body.clear();
             setOperation(QNetworkAccessManager::GetOperation);
