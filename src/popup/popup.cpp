@@ -118,9 +118,10 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
 Popup::~Popup()
 {
     m_delegate->saveFrame(); // a move in the last moment before the end
-    // The program may end before the window was ever placed.
-    m_placed = true;
-    printOwedFrames();
+    // The program may end before the window was ever placed: the lines owed
+    // tell the frame as it stands.
+    for (const bool first : std::exchange(m_owedFrames, {}))
+        printFrame(first);
 }
 
 void Popup::render(const QJsonObject &payload)
@@ -192,7 +193,7 @@ void Popup::printFrame(bool first) const
 
 void Popup::printOwedFrames()
 {
-    if (!m_placed || m_owedFrames.isEmpty())
+    if (!m_win->placed() || m_owedFrames.isEmpty())
         return;
     for (const bool first : std::exchange(m_owedFrames, {}))
         printFrame(first);
@@ -202,7 +203,6 @@ void Popup::printOwedFrames()
 // The window is where it stays: the FRAME lines owed are true now, and it fades in.
 void Popup::placed()
 {
-    m_placed = true;
     printOwedFrames();
     if (std::exchange(m_fadePending, false)) {
         auto *fade = new QPropertyAnimation(m_win.get(), "windowOpacity", m_win.get());

@@ -70,7 +70,6 @@ private:
     QScreen *m_screen = nullptr;
     ReplyMemory m_reply;
     bool m_renderedOnce = false;
-    bool m_placed = false;
     QList<bool> m_owedFrames; // debug FRAME lines not yet printed: whether each is the first
     bool m_fadePending = false;
 };
