@@ -98,7 +98,8 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
     if (scale != 1) {
         using std::chrono::round, std::chrono::milliseconds;
         sync.setDebounce(round<milliseconds>(SyncController::Debounce * scale));
-        setTransferTimeout(round<milliseconds>(TransferTimeout * scale));
+        setRequestTimeouts(round<milliseconds>(TransferTimeout * scale),
+                           round<milliseconds>(RequestDeadline * scale));
     }
 
     int status = 0;

@@ -19,6 +19,7 @@ struct ModuleState
     QString file; // empty: next to the program
     const HttpModule *table = nullptr;
     std::chrono::milliseconds transferTimeout = TransferTimeout;
+    std::chrono::milliseconds deadline = RequestDeadline;
 };
 
 ModuleState &moduleState()
@@ -86,9 +87,10 @@ void setHttpModuleFile(const QString &file)
     moduleState().table = nullptr;
 }
 
-void setTransferTimeout(std::chrono::milliseconds timeout)
+void setRequestTimeouts(std::chrono::milliseconds transfer, std::chrono::milliseconds deadline)
 {
-    moduleState().transferTimeout = timeout;
+    moduleState().transferTimeout = transfer;
+    moduleState().deadline = deadline;
 }
 
 void translate(const QString &text, const QString &to, TranslateDone done)
@@ -109,8 +111,12 @@ void translate(const QString &text, const QString &to, TranslateDone done)
         return;
     }
 
-    const HttpPost post{*url, sync.token.toUtf8(), requestBody(text, to), MaxAnswerBytes,
-                        int(moduleState().transferTimeout.count())};
+    const HttpPost post{*url,
+                        sync.token.toUtf8(),
+                        requestBody(text, to),
+                        MaxAnswerBytes,
+                        int(moduleState().transferTimeout.count()),
+                        int(moduleState().deadline.count())};
     http->post(sync.session(), post, [done = std::move(done)](const HttpPostResult &exchange) {
         const bool debug = SYNC().debug;
         if (exchange.tooLarge) {

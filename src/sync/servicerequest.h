@@ -16,6 +16,9 @@ namespace moxel {
 inline constexpr qint64 MaxAnswerBytes = 4 * 1024 * 1024;
 // A request that goes this long without data fails.
 inline constexpr std::chrono::milliseconds TransferTimeout{45000};
+// A request fails after this long, whatever the service keeps sending: a
+// service answers within its own upstream wait (40 s for moxel-translate).
+inline constexpr std::chrono::milliseconds RequestDeadline{60000};
 
 using TranslateDone = std::function<void(const std::optional<QString> &)>;
 
@@ -35,7 +38,8 @@ QObject *newSession(QObject *parent);
 // build folder. Test programs live elsewhere and name the file here; the next
 // request loads it (a module once loaded is never unloaded).
 void setHttpModuleFile(const QString &file);
-// For tests that cannot wait for TransferTimeout; applies to later requests.
-void setTransferTimeout(std::chrono::milliseconds timeout);
+// For tests that cannot wait for TransferTimeout and RequestDeadline;
+// applies to later requests.
+void setRequestTimeouts(std::chrono::milliseconds transfer, std::chrono::milliseconds deadline);
 
 } // namespace moxel

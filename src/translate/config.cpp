@@ -88,6 +88,28 @@ std::optional<QUrl> upstreamUrl(const QString &text)
     return url;
 }
 
+// A CA file that cannot be read would leave the company's server untrusted
+// and every translation failing; better to say so at start.
+bool holdsCertificate(const QString &path, QString *error)
+{
+    QFile file(path);
+    struct stat info
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        *error = u"--ca-file: %1 is not a regular file"_s.arg(path);
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = u"--ca-file: cannot read %1: %2"_s.arg(path, file.errorString());
+        return false;
+    }
+    if (!file.read(16 * 1024 * 1024).contains("-----BEGIN CERTIFICATE-----")) {
+        *error = u"--ca-file: %1 holds no PEM certificate"_s.arg(path);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString helpText()
@@ -121,6 +143,9 @@ Options:
   --model NAME        Model name sent to an openai backend (e.g. qwen2.5:7b).
                       Also MOXEL_OPENAI_MODEL.
   --key-file FILE     File holding the upstream API key.
+  --ca-file FILE      PEM certificates to trust besides the system's, for an
+                      upstream signed by a company CA. Also
+                      MOXEL_TRANSLATE_CA_FILE. TLS is always verified.
   --token-file FILE   File holding the token callers must send as X-Token.
                       Also MOXEL_TRANSLATE_TOKEN. Without one, no token is
                       checked.
@@ -167,8 +192,9 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
     const QCommandLineOption maxUpstream(u"max-upstream"_s, {}, u"N"_s);
     const QCommandLineOption phrases(u"phrases"_s, {}, u"FILE"_s);
     const QCommandLineOption plainKey(u"allow-key-over-plain-http"_s);
+    const QCommandLineOption caFile(u"ca-file"_s, {}, u"FILE"_s);
     parser.addOptions({help, version, port, backend, url, model, keyFile, tokenFile, timeout,
-                       maxBody, maxUpstream, phrases, plainKey});
+                       maxBody, maxUpstream, phrases, plainKey, caFile});
 
     ConfigResult result;
     if (!parser.parse(arguments)) {
@@ -246,7 +272,8 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
     }
     config.upstream.timeout = config.service.timeout;
 
-    for (const QCommandLineOption *option : {&url, &keyFile, &model, &phrases, &plainKey}) {
+    for (const QCommandLineOption *option :
+         {&url, &keyFile, &model, &phrases, &plainKey, &caFile}) {
         const bool fits = option == &phrases ? demo : option == &model ? openai : !demo;
         if (parser.isSet(*option) && !fits) {
             result.error = u"--%1 does not apply to --backend %2"_s.arg(
@@ -280,6 +307,12 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
         if (!key)
             return result;
         config.upstream.secret = *key;
+        config.upstream.caFile = parser.isSet(caFile)
+                                     ? parser.value(caFile)
+                                     : QString::fromLocal8Bit(env("MOXEL_TRANSLATE_CA_FILE"));
+        if (!config.upstream.caFile.isEmpty() &&
+            !holdsCertificate(config.upstream.caFile, &result.error))
+            return result;
         if (!key->isEmpty() && base->scheme() == u"http" && !loopbackUrl(*base) &&
             !parser.isSet(plainKey)) {
             result.error = u"--url: %1 is another machine over plain http://, which would send the "

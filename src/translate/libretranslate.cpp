@@ -1,11 +1,9 @@
 #include "libretranslate.h"
 
-#include "httpaccess.h"
+#include "httpclient.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 #include <memory>
 
@@ -45,7 +43,7 @@ QString libreLanguage(const QString &to, const QStringList &serverCodes)
     return to;
 }
 
-LibreTranslateBackend::LibreTranslateBackend(UpstreamSettings settings, net::HttpAccess *network,
+LibreTranslateBackend::LibreTranslateBackend(UpstreamSettings settings, net::HttpClient *network,
                                              QObject *parent)
     : Backend(parent), m_settings(std::move(settings)), m_network(network)
 {}
@@ -72,9 +70,8 @@ BackendCall *LibreTranslateBackend::translate(const QString &text, const QString
 void LibreTranslateBackend::fetchLanguages()
 {
     m_state = Languages::Asking;
-    QNetworkRequest request = upstreamRequest(joinUrl(m_settings.base, u"/languages"_s));
-    request.setTransferTimeout(int(m_settings.timeout.count()));
-    auto *fetch = new UpstreamFetch(m_network->get(request), m_settings.maxAnswer, this);
+    auto *fetch = new UpstreamFetch(
+        m_network, upstreamRequest(joinUrl(m_settings.base, u"/languages"_s), m_settings), this);
     connect(fetch, &UpstreamFetch::done, this, [this, fetch](const UpstreamAnswer &answer) {
         fetch->deleteLater();
         QStringList codes;
@@ -101,9 +98,11 @@ void LibreTranslateBackend::send(BackendCall *call, const QString &text, const Q
                      {u"format"_s, u"text"_s}};
     if (!m_settings.secret.isEmpty())
         body.insert(u"api_key"_s, QString::fromUtf8(m_settings.secret));
-    QNetworkReply *reply = m_network->post(jsonRequest(joinUrl(m_settings.base, u"/translate"_s)),
-                                           QJsonDocument(body).toJson(QJsonDocument::Compact));
-    auto *fetch = new UpstreamFetch(reply, m_settings.maxAnswer, call);
+    auto *fetch =
+        new UpstreamFetch(m_network,
+                          jsonRequest(joinUrl(m_settings.base, u"/translate"_s), m_settings,
+                                      QJsonDocument(body).toJson(QJsonDocument::Compact)),
+                          call);
     connect(fetch, &UpstreamFetch::done, call,
             [call](const UpstreamAnswer &answer) { Q_EMIT call->finished(libreOutcome(answer)); });
 }

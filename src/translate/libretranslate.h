@@ -6,7 +6,7 @@
 #include <QStringList>
 
 namespace moxel::net {
-class HttpAccess;
+class HttpClient;
 }
 
 namespace moxel::xlate {
@@ -25,7 +25,7 @@ class LibreTranslateBackend final : public Backend
 {
     Q_OBJECT
 public:
-    LibreTranslateBackend(UpstreamSettings settings, net::HttpAccess *network,
+    LibreTranslateBackend(UpstreamSettings settings, net::HttpClient *network,
                           QObject *parent = nullptr);
     QString name() const override { return QStringLiteral("libretranslate"); }
     QByteArray secret() const override { return m_settings.secret; }
@@ -39,7 +39,7 @@ private:
     void send(BackendCall *call, const QString &text, const QString &to);
 
     UpstreamSettings m_settings;
-    net::HttpAccess *m_network;
+    net::HttpClient *m_network;
     enum class Languages { Unknown, Asking, Known } m_state = Languages::Unknown;
     QStringList m_codes;
 };

@@ -1,7 +1,7 @@
 #include "config.h"
 #include "demo.h"
 #include "http.h"
-#include "httpaccess.h"
+#include "httpclient.h"
 #include "libretranslate.h"
 #include "moxel_version.h"
 #include "openai.h"
@@ -56,7 +56,11 @@ int main(int argc, char **argv)
     }
     const Config &config = *parsed.config;
 
-    auto *network = new moxel::net::HttpAccess(&app);
+    // The upstream is reached as the user's other programs reach it: through
+    // the proxy the environment names, trusting the system's CAs and the
+    // configured one.
+    auto *network = new moxel::net::HttpClient(
+        {moxel::net::HttpClient::Proxy::Environment, config.upstream.caFile}, &app);
     std::unique_ptr<Backend> backend;
     if (config.backend == u"libretranslate") {
         backend = std::make_unique<LibreTranslateBackend>(config.upstream, network);

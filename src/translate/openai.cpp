@@ -1,12 +1,10 @@
 #include "openai.h"
 
-#include "httpaccess.h"
+#include "httpclient.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 #include <algorithm>
 
@@ -100,7 +98,7 @@ Outcome openaiOutcome(const UpstreamAnswer &answer)
     return Outcome::success(plain);
 }
 
-OpenAiBackend::OpenAiBackend(UpstreamSettings settings, QString model, net::HttpAccess *network,
+OpenAiBackend::OpenAiBackend(UpstreamSettings settings, QString model, net::HttpClient *network,
                              QObject *parent)
     : Backend(parent), m_settings(std::move(settings)), m_model(std::move(model)),
       m_network(network)
@@ -151,14 +149,13 @@ void OpenAiBackend::send(BackendCall *call, const QString &text, const QString &
         body.insert(u"max_tokens"_s, tokenCap(text));
     const bool versioned =
         m_settings.base.path().endsWith(u"/v1") || m_settings.base.path().endsWith(u"/v1/");
-    QNetworkRequest request = jsonRequest(
-        joinUrl(m_settings.base, versioned ? u"/chat/completions"_s : u"/v1/chat/completions"_s));
+    net::HttpRequest request = jsonRequest(
+        joinUrl(m_settings.base, versioned ? u"/chat/completions"_s : u"/v1/chat/completions"_s),
+        m_settings, QJsonDocument(body).toJson(QJsonDocument::Compact));
     if (!m_settings.secret.isEmpty())
-        request.setRawHeader("Authorization", "Bearer " + m_settings.secret);
-    QNetworkReply *reply =
-        m_network->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+        request.headers.append({QByteArrayLiteral("Authorization"), "Bearer " + m_settings.secret});
 
-    auto *fetch = new UpstreamFetch(reply, m_settings.maxAnswer, call);
+    auto *fetch = new UpstreamFetch(m_network, request, call);
     connect(fetch, &UpstreamFetch::done, call,
             [this, call, fetch, text, to, used](const UpstreamAnswer &answer) {
                 const QString refused = refusedParameter(answer);

@@ -4,7 +4,7 @@
 #include "upstream.h"
 
 namespace moxel::net {
-class HttpAccess;
+class HttpClient;
 }
 
 namespace moxel::xlate {
@@ -46,7 +46,7 @@ class OpenAiBackend final : public Backend
 {
     Q_OBJECT
 public:
-    OpenAiBackend(UpstreamSettings settings, QString model, net::HttpAccess *network,
+    OpenAiBackend(UpstreamSettings settings, QString model, net::HttpClient *network,
                   QObject *parent = nullptr);
     QString name() const override { return QStringLiteral("openai"); }
     QByteArray secret() const override { return m_settings.secret; }
@@ -57,7 +57,7 @@ private:
 
     UpstreamSettings m_settings;
     QString m_model;
-    net::HttpAccess *m_network;
+    net::HttpClient *m_network;
     ChatParameters m_parameters;
 };
 

@@ -1,68 +1,33 @@
 #include "upstream.h"
 
+#include "httpclient.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 using namespace Qt::StringLiterals;
 
 namespace moxel::xlate {
 
-UpstreamFetch::UpstreamFetch(QNetworkReply *reply, qint64 cap, QObject *parent)
-    : QObject(parent), m_reply(reply), m_cap(cap)
+UpstreamFetch::UpstreamFetch(net::HttpClient *client, const net::HttpRequest &request,
+                             QObject *parent)
+    : QObject(parent)
 {
-    reply->setParent(this);
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
-        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > m_cap)
-            overflow();
+    net::HttpTransfer *transfer = client->send(request, this);
+    connect(transfer, &net::HttpTransfer::finished, this, [this](const net::HttpResponse &answer) {
+        using Failure = net::HttpResponse::Failure;
+        switch (answer.failure) {
+        case Failure::None:
+            Q_EMIT done({answer.status, answer.body, {}});
+            return;
+        case Failure::BodyTooLarge:
+            Q_EMIT done({0, {}, u"upstream "_s + answer.reason});
+            return;
+        default:
+            Q_EMIT done({0, {}, u"upstream failed: "_s + answer.reason});
+            return;
+        }
     });
-    connect(reply, &QNetworkReply::readyRead, this, &UpstreamFetch::readMore);
-    connect(reply, &QNetworkReply::finished, this, &UpstreamFetch::finish);
-}
-
-UpstreamFetch::~UpstreamFetch()
-{
-    // Aborting emits finished() at once; nobody must hear about it any more.
-    m_reply->disconnect(this);
-    m_reply->abort();
-}
-
-bool UpstreamFetch::readMore()
-{
-    if (m_reply->bytesAvailable() + m_body.size() > m_cap) {
-        overflow();
-        return false;
-    }
-    m_body += m_reply->readAll();
-    return true;
-}
-
-void UpstreamFetch::overflow()
-{
-    m_reply->disconnect(this);
-    m_reply->abort();
-    Q_EMIT done({0, {}, u"upstream answer larger than %1 bytes"_s.arg(m_cap)});
-}
-
-void UpstreamFetch::finish()
-{
-    m_reply->disconnect(this);
-    if (!readMore())
-        return;
-    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QNetworkReply::NetworkError error = m_reply->error();
-    // Qt reports HTTP error statuses as errors too (400 even as a protocol
-    // one); with a status in hand, only a broken transfer counts as failure.
-    const bool transport =
-        (error > QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError) ||
-        error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
-    if (!status.isValid() || transport) {
-        Q_EMIT done({0, {}, u"upstream failed: %1"_s.arg(m_reply->errorString())});
-        return;
-    }
-    Q_EMIT done({status.toInt(), m_body, {}});
 }
 
 QUrl joinUrl(const QUrl &base, const QString &path)
@@ -75,21 +40,28 @@ QUrl joinUrl(const QUrl &base, const QString &path)
     return url;
 }
 
-QNetworkRequest upstreamRequest(const QUrl &url)
+net::HttpRequest upstreamRequest(const QUrl &url, const UpstreamSettings &settings)
 {
-    QNetworkRequest request(url);
-    request.setRawHeader("Accept", "application/json");
-    // The key rides in a header or in the body, and a 307 or 308 would resend
-    // both to wherever the upstream points.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::SameOriginRedirectPolicy);
+    net::HttpRequest request;
+    request.url = url;
+    request.headers.append({QByteArrayLiteral("Accept"), QByteArrayLiteral("application/json")});
+    request.maxBody = settings.maxAnswer;
+    request.maxHead = MaxUpstreamHead;
+    // The service's own wait answers 504 and abandons the exchange; this is
+    // the backstop for exchanges nobody waits on (the language list).
+    request.idleTimeout = settings.timeout + std::chrono::seconds(1);
+    request.deadline = settings.timeout + std::chrono::seconds(1);
     return request;
 }
 
-QNetworkRequest jsonRequest(const QUrl &url)
+net::HttpRequest jsonRequest(const QUrl &url, const UpstreamSettings &settings,
+                             const QByteArray &body)
 {
-    QNetworkRequest request = upstreamRequest(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
+    net::HttpRequest request = upstreamRequest(url, settings);
+    request.method = QByteArrayLiteral("POST");
+    request.headers.append(
+        {QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json")});
+    request.body = body;
     return request;
 }
 

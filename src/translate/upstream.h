@@ -9,14 +9,16 @@
 #include <chrono>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QNetworkRequest;
+namespace moxel::net {
+class HttpClient;
+class HttpTransfer;
+struct HttpRequest;
+} // namespace moxel::net
 
 namespace moxel::xlate {
 
 // An upstream answer whose head arrived; `failure` is set instead when there
-// was none, or when its body broke off or outgrew the cap.
+// was none, or when it broke off or outgrew a limit.
 struct UpstreamAnswer
 {
     int status = 0;
@@ -24,32 +26,23 @@ struct UpstreamAnswer
     QString failure;
 };
 
-// Reads one upstream reply into memory, never more than `cap` bytes of it.
+// One upstream exchange; deleting it abandons the exchange.
 class UpstreamFetch final : public QObject
 {
     Q_OBJECT
 public:
-    UpstreamFetch(QNetworkReply *reply, qint64 cap, QObject *parent);
-    ~UpstreamFetch() override;
+    UpstreamFetch(net::HttpClient *client, const net::HttpRequest &request, QObject *parent);
     Q_DISABLE_COPY_MOVE(UpstreamFetch)
 
 Q_SIGNALS:
     void done(const moxel::xlate::UpstreamAnswer &answer);
-
-private:
-    // False when the answer outgrew the cap, which was then reported.
-    bool readMore();
-    void finish();
-    void overflow();
-
-    QNetworkReply *m_reply;
-    qint64 m_cap;
-    QByteArray m_body;
 };
 
 struct UpstreamSettings
 {
     QUrl base;
+    // PEM certificates trusted besides the system's, for a company CA.
+    QString caFile;
     QByteArray secret;
     std::chrono::milliseconds timeout{40000};
     qint64 maxAnswer = 2 * 1024 * 1024;
@@ -57,11 +50,16 @@ struct UpstreamSettings
 
 // `base` with `path` appended to its path, never doubling a slash.
 QUrl joinUrl(const QUrl &base, const QString &path);
-// A request that follows redirects only within the upstream's own origin. The
-// calls' own deadline is the service's, so no transfer timeout is set here.
-QNetworkRequest upstreamRequest(const QUrl &url);
-// The same with a JSON body.
-QNetworkRequest jsonRequest(const QUrl &url);
+// All of an upstream answer's head: status lines, headers, interim answers
+// and trailers.
+inline constexpr qint64 MaxUpstreamHead = 64 * 1024;
+
+// A GET within the settings' limits: the answer cap, the head cap, and a
+// deadline a second after the service's wait.
+net::HttpRequest upstreamRequest(const QUrl &url, const UpstreamSettings &settings);
+// A POST of a JSON body within the same limits.
+net::HttpRequest jsonRequest(const QUrl &url, const UpstreamSettings &settings,
+                             const QByteArray &body);
 // A JSON object, or nothing for anything else (including trailing garbage).
 std::optional<QJsonObject> jsonObject(const QByteArray &body);
 // The message of an error body: {"error": "…"}, {"error": {"message": "…"}}

@@ -1,10 +1,14 @@
 #include "testservice.h"
 #include "testjson.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -21,6 +25,31 @@
 namespace moxel::test {
 
 namespace {
+
+// Hands out sockets that speak TLS before anything else.
+class TlsServer final : public QTcpServer
+{
+public:
+    TlsServer(const QSslConfiguration &tls, QObject *parent) : QTcpServer(parent), m_tls(tls) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSslConfiguration(m_tls);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        // A client that refuses the certificate just goes away.
+        connect(socket, &QSslSocket::sslErrors, socket, &QObject::deleteLater);
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+
+private:
+    QSslConfiguration m_tls;
+};
 
 QByteArray reason(int status)
 {
@@ -142,6 +171,14 @@ Reply Reply::endless(bool chunked)
     return reply;
 }
 
+Reply Reply::endless(Flood flood)
+{
+    Reply reply;
+    reply.kind = Kind::Endless;
+    reply.flood = flood;
+    return reply;
+}
+
 Reply Reply::wire(const QByteArray &bytes)
 {
     Reply reply = raw(bytes);
@@ -149,7 +186,8 @@ Reply Reply::wire(const QByteArray &bytes)
     return reply;
 }
 
-void streamEndlessly(QTcpSocket *socket, bool chunked, std::shared_ptr<std::atomic<qint64>> sent)
+void streamEndlessly(QTcpSocket *socket, const Reply &reply,
+                     std::shared_ptr<std::atomic<qint64>> sent)
 {
     // On a thread of its own, as a service in another process writes: as
     // fast as the client's side takes it, whatever the client's thread does.
@@ -159,10 +197,38 @@ void streamEndlessly(QTcpSocket *socket, bool chunked, std::shared_ptr<std::atom
     const int buffer = 128 * 1024;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     *sent = 0;
-    std::thread([fd, chunked, sent] {
-        const auto frame = [chunked](const QByteArray &bytes) {
-            return chunked ? QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n" : bytes;
-        };
+
+    using Flood = Reply::Flood;
+    const bool chunked = reply.chunked || reply.flood != Flood::Body;
+    const auto frame = [chunked](const QByteArray &bytes) {
+        return chunked ? QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n" : bytes;
+    };
+    const QByteArray ok =
+        QByteArrayLiteral("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n") +
+        (chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Connection: close\r\n\r\n");
+    QByteArray start;
+    QByteArray piece;
+    switch (reply.flood) {
+    case Flood::Body:
+        start = ok + frame(R"({"text":")");
+        piece = frame(QByteArray(64 * 1024, 'a'));
+        break;
+    case Flood::InterimHeads:
+        piece = QByteArrayLiteral("HTTP/1.1 100 Continue\r\n\r\n").repeated(2048);
+        break;
+    case Flood::Trailers:
+        start = ok + frame(R"({"text":"x"})") + "0\r\n";
+        piece =
+            QByteArrayLiteral("X-Pad: aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\r\n")
+                .repeated(1024);
+        break;
+    case Flood::ChunkExtension:
+        start = ok + "5;pad=";
+        piece = QByteArray(64 * 1024, 'a');
+        break;
+    }
+
+    std::thread([fd, start, piece, sent] {
         const auto sendAll = [fd, sent](const QByteArray &bytes) {
             for (qsizetype at = 0; at < bytes.size();) {
                 const ssize_t n =
@@ -179,10 +245,7 @@ void streamEndlessly(QTcpSocket *socket, bool chunked, std::shared_ptr<std::atom
             }
             return true;
         };
-        const QByteArray piece = frame(QByteArray(64 * 1024, 'a'));
-        if (sendAll(QByteArrayLiteral("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n") +
-                    (chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Connection: close\r\n\r\n") +
-                    frame(R"({"text":")"))) {
+        if (sendAll(start)) {
             while (sendAll(piece)) {
             }
         }
@@ -197,7 +260,33 @@ TestService::TestService(QObject *parent)
     connect(m_server, &QTcpServer::newConnection, this, &TestService::accept);
 }
 
+TestService::TestService(const QSslConfiguration &tls, QObject *parent)
+    : QObject(parent), m_server(new TlsServer(tls, this)), m_tls(true),
+      m_reply(Reply::text(QString()))
+{
+    m_server->listen(QHostAddress::LocalHost, 0);
+    connect(m_server, &QTcpServer::newConnection, this, &TestService::accept);
+}
+
 TestService::~TestService() = default;
+
+QString testCaFile()
+{
+    return QStringLiteral(MOXEL_TEST_TLS_DIR "/ca.pem");
+}
+
+QSslConfiguration testServerTls()
+{
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QFile certificate(QStringLiteral(MOXEL_TEST_TLS_DIR "/server.pem"));
+    QFile key(QStringLiteral(MOXEL_TEST_TLS_DIR "/server.key"));
+    if (certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
+        tls.setLocalCertificate(QSslCertificate(certificate.readAll()));
+        tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa));
+    }
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return tls;
+}
 
 bool TestService::isListening() const
 {
@@ -211,7 +300,8 @@ quint16 TestService::port() const
 
 QString TestService::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:") + QString::number(port());
+    return (m_tls ? QStringLiteral("https://127.0.0.1:") : QStringLiteral("http://127.0.0.1:")) +
+           QString::number(port());
 }
 
 void TestService::setReply(const Reply &reply)
@@ -241,6 +331,7 @@ void TestService::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
+        ++m_connections;
         m_buffers.emplace(socket, 256 << 20, 256 << 20);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -266,6 +357,8 @@ void TestService::read(QTcpSocket *socket)
     }
     moxel::xlate::HttpRequest parsed = buffer->takeRequest();
     m_buffers.erase(buffer);
+    if (m_keepAlive)
+        m_buffers.emplace(socket, 256 << 20, 256 << 20);
     RecordedRequest request{std::move(parsed.method), std::move(parsed.target),
                             std::move(parsed.headers), std::move(parsed.body)};
 
@@ -297,7 +390,7 @@ void TestService::send(QTcpSocket *socket, const Reply &reply)
     case Reply::Kind::Hold:
         return;
     case Reply::Kind::Endless:
-        streamEndlessly(socket, reply.chunked, m_streamed);
+        streamEndlessly(socket, reply, m_streamed);
         return;
     case Reply::Kind::Wire:
         socket->write(reply.body);
@@ -317,6 +410,10 @@ void TestService::send(QTcpSocket *socket, const Reply &reply)
         head += "Transfer-Encoding: chunked\r\n";
     else if (!reply.untilClose)
         head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    if (m_keepAlive && !reply.chunked && !reply.untilClose && reply.trickleBytes <= 0) {
+        socket->write(head + "\r\n" + reply.body);
+        return;
+    }
     head += "Connection: close\r\n\r\n";
     if (reply.chunked) {
         socket->write(head);

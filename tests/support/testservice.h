@@ -18,6 +18,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QSslConfiguration;
 
 namespace moxel::test {
 
@@ -46,10 +47,18 @@ struct Reply
         Reset,   // the connection is reset (RST) without an answer
         Never,   // the connection stays open and silent until the client gives up
         Hold,    // silent until the test calls TestService::respond()
-        Endless, // {"text":"aaa… for as long as the client reads
+        Endless, // `flood` for as long as the client reads
         Wire,    // `body` as the bytes on the wire, then the connection closes
     };
+    // What an Endless reply repeats.
+    enum class Flood {
+        Body,           // {"text":"aaa…, chunked or until the connection closes
+        InterimHeads,   // HTTP/1.1 100 Continue, again and again
+        Trailers,       // a whole chunked body, then trailer lines
+        ChunkExtension, // a chunk size whose extension never ends
+    };
     Kind kind = Kind::Answer;
+    Flood flood = Flood::Body;
     int status = 200;
     QByteArray body;
     HeaderList headers;        // extra headers; Content-Type defaults to application/json
@@ -67,17 +76,20 @@ struct Reply
     static Reply never();
     static Reply hold();
     static Reply endless(bool chunked);
+    static Reply endless(Flood flood);
     static Reply wire(const QByteArray &bytes);
 };
 
 // Answers with the head of an Endless reply and writes its body as fast as
 // the client reads, keeping in `*sent` how much of it reached the client.
-void streamEndlessly(QTcpSocket *socket, bool chunked, std::shared_ptr<std::atomic<qint64>> sent);
+void streamEndlessly(QTcpSocket *socket, const Reply &reply,
+                     std::shared_ptr<std::atomic<qint64>> sent);
 
 // A small HTTP/1.1 service for tests, bound to 127.0.0.1 on a free port: the
 // popup's translation service, or the upstream behind moxel-translate. It
 // records every request and answers each as the test asks: a fixed reply, or
-// one computed per request by a handler. Every answer closes its connection.
+// one computed per request by a handler. Every answer closes its connection,
+// unless keep-alive is on.
 //
 // It answers from the event loop of the thread it lives in, so wait with
 // QTRY_* or QSignalSpy::wait, never with blocking calls such as
@@ -87,12 +99,14 @@ class TestService final : public QObject
     Q_OBJECT
 public:
     explicit TestService(QObject *parent = nullptr);
+    // An https:// service with this certificate and key.
+    explicit TestService(const QSslConfiguration &tls, QObject *parent = nullptr);
     ~TestService() override;
     Q_DISABLE_COPY_MOVE(TestService)
 
     bool isListening() const;
     quint16 port() const;
-    // "http://127.0.0.1:<port>", without a final slash.
+    // "http://127.0.0.1:<port>" (https:// with TLS), without a final slash.
     QString baseUrl() const;
     QUrl url() const { return QUrl(baseUrl()); }
 
@@ -100,6 +114,11 @@ public:
     void setReply(const Reply &reply);
     // Computes the reply per request; replaces setReply's fixed reply.
     void setHandler(std::function<Reply(const RecordedRequest &)> handler);
+
+    // Answers with Content-Length and keeps the connection for the next request.
+    void setKeepAlive(bool on) { m_keepAlive = on; }
+    // Connections accepted so far.
+    int connections() const { return m_connections; }
 
     QList<RecordedRequest> requests() const { return m_requests; }
     qsizetype count() const { return m_requests.size(); }
@@ -120,6 +139,9 @@ private:
     void send(QTcpSocket *socket, const Reply &reply);
 
     QTcpServer *m_server;
+    bool m_tls = false;
+    bool m_keepAlive = false;
+    int m_connections = 0;
     Reply m_reply;
     std::function<Reply(const RecordedRequest &)> m_handler;
     QList<RecordedRequest> m_requests;
@@ -127,6 +149,11 @@ private:
     QHash<qsizetype, QPointer<QTcpSocket>> m_held;
     QHash<QTcpSocket *, moxel::xlate::RequestParser> m_buffers;
 };
+
+// The certificates in tests/support/tls: a private CA, and a certificate for
+// 127.0.0.1 it signed, with its key.
+QString testCaFile();
+QSslConfiguration testServerTls();
 
 // What a client got back.
 struct Response

@@ -5,8 +5,8 @@
 
 #include <QDir>
 #include <QJsonObject>
-#include <QNetworkProxyFactory>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -49,6 +49,8 @@ private Q_SLOTS:
     void environmentProxyIgnored();
     void cookiesNotKept();
     void oversizedAnswerDropped();
+    void hostileAnswersEnd_data();
+    void hostileAnswersEnd();
 
 private:
     std::shared_ptr<Outcome> start(const QString &text = u"Olá"_s, const QString &to = u"zh"_s);
@@ -63,9 +65,8 @@ void TestTranslate::initTestCase()
 {
     QVERIFY(m_service.isListening());
     QVERIFY(m_decoy.isListening());
-    // As on platforms where Qt applies the system's proxy settings: the
+    // Proxies named by the environment, as behind a company proxy: the
     // session must still reach the service directly.
-    QNetworkProxyFactory::setUseSystemConfiguration(true);
     const QByteArray decoy = m_decoy.baseUrl().toUtf8();
     qputenv("http_proxy", decoy);
     qputenv("HTTP_PROXY", decoy);
@@ -398,6 +399,50 @@ void TestTranslate::oversizedAnswerDropped()
     const auto next = start();
     QVERIFY(finish(next));
     QCOMPARE(next->text, std::optional<QString>(u"小"_s));
+}
+
+void TestTranslate::hostileAnswersEnd_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<QStringList>("lines");
+
+    const QStringList failed{u"SYNC: 请求出错 "_s, u"SYNC: 返回体解析失败（0 字节）"_s};
+    const QStringList tooLarge{u"SYNC: 返回体过大，已中止（超过 4194304 字节）"_s};
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("header line of 1 MiB")
+        << Reply::wire(ok + "X-Pad: " + QByteArray(1 << 20, 'a') +
+                       "\r\nContent-Length: 12\r\n\r\n{\"text\":\"x\"}")
+        << failed;
+    QTest::newRow("100,000 header lines")
+        << Reply::wire(ok + QByteArray("X-Pad: a\r\n").repeated(100'000) + "\r\n{\"text\":\"x\"}")
+        << failed;
+    QTest::newRow("endless interim answers")
+        << Reply::endless(Reply::Flood::InterimHeads) << failed;
+    QTest::newRow("endless trailers") << Reply::endless(Reply::Flood::Trailers) << failed;
+    QTest::newRow("endless chunk extension")
+        << Reply::endless(Reply::Flood::ChunkExtension) << tooLarge;
+    Reply trickle = Reply::text(QString(10'000, u'a'));
+    trickle.trickleBytes = 1;
+    trickle.trickleIntervalMs = 50;
+    QTest::newRow("an answer that trickles past the deadline") << trickle << failed;
+}
+
+void TestTranslate::hostileAnswersEnd()
+{
+    // Whatever the service sends, the request ends as a failure, by the
+    // deadline at the latest, having taken no more than its limits.
+    QFETCH(Reply, reply);
+    QFETCH(QStringList, lines);
+    setRequestTimeouts(TransferTimeout, std::chrono::milliseconds(2000));
+    const auto restore = qScopeGuard([] { setRequestTimeouts(TransferTimeout, RequestDeadline); });
+    m_service.setReply(reply);
+    const auto outcome = start();
+    QVERIFY(finish(outcome));
+    QCOMPARE(outcome->text, std::nullopt);
+    QVERIFY(m_service.streamed() < MaxAnswerBytes + 2 * 1024 * 1024);
+    QCOMPARE(m_lines.size(), lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        QVERIFY2(m_lines[i].startsWith(lines[i]), qPrintable(m_lines[i]));
 }
 
 QTEST_GUILESS_MAIN(TestTranslate)

@@ -575,8 +575,8 @@ void TestSyncController::silentServiceTimesOut()
     // A service that accepts and never answers: the status keeps saying the
     // sync is under way, the window keeps working, and the transfer timeout
     // ends it as a failure with the mirror untouched.
-    setTransferTimeout(std::chrono::milliseconds(1500));
-    const auto restore = qScopeGuard([] { setTransferTimeout(TransferTimeout); });
+    setRequestTimeouts(std::chrono::milliseconds(1500), RequestDeadline);
+    const auto restore = qScopeGuard([] { setRequestTimeouts(TransferTimeout, RequestDeadline); });
     m_service.setReply(Reply::never());
     const QString mirror = m_pair->mirror->toPlainText();
     m_pair->draft->setPlainText(u"Olá, tudo bem?"_s);

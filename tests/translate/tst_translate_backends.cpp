@@ -1,5 +1,5 @@
 #include "http.h"
-#include "httpaccess.h"
+#include "httpclient.h"
 #include "libretranslate.h"
 #include "openai.h"
 #include "service.h"
@@ -7,12 +7,10 @@
 #include "testservice.h"
 
 #include <QJsonArray>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
 
-#include <cstring>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -83,6 +81,19 @@ void addFailureRows(const QByteArray &errorBody, const QString &errorText,
     QTest::newRow("10 MB answer without length") << unannounced << 502 << u"larger"_s;
     QTest::newRow("endless chunked answer") << Reply::endless(true) << 502 << u"larger"_s;
     QTest::newRow("endless answer until close") << Reply::endless(false) << 502 << u"larger"_s;
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("header line of 1 MiB") << Reply::wire(ok + "X-Pad: " + QByteArray(1 << 20, 'a') +
+                                                         "\r\nContent-Length: 2\r\n\r\n{}")
+                                          << 502 << u"upstream failed"_s;
+    QTest::newRow("100,000 header lines")
+        << Reply::wire(ok + QByteArray("X-Pad: a\r\n").repeated(100'000) + "\r\n{}") << 502
+        << u"upstream failed"_s;
+    QTest::newRow("endless interim answers")
+        << Reply::endless(Reply::Flood::InterimHeads) << 502 << u"upstream failed"_s;
+    QTest::newRow("endless trailers")
+        << Reply::endless(Reply::Flood::Trailers) << 502 << u"upstream failed"_s;
+    QTest::newRow("endless chunk extension")
+        << Reply::endless(Reply::Flood::ChunkExtension) << 502 << u"larger"_s;
     QTest::newRow("not HTTP") << Reply::wire("SSH-2.0-OpenSSH\r\n\r\n") << 502
                               << u"upstream failed"_s;
     QTest::newRow("closed mid-answer")
@@ -126,6 +137,9 @@ private Q_SLOTS:
     void fetchAnswersOnce();
     void unreachable_data();
     void unreachable();
+    void upstreamNetwork_data();
+    void upstreamNetwork();
+    void connectionsReused();
 };
 
 void TestTranslateBackends::libreAnswers_data()
@@ -153,7 +167,7 @@ void TestTranslateBackends::libreAnswers()
     QFETCH(int, status);
     QFETCH(QString, expected);
 
-    moxel::net::HttpAccess network;
+    moxel::net::HttpClient network({});
     TestService upstream;
     upstream.setHandler([&](const RecordedRequest &request) {
         return request.path == "/languages" ? Reply::raw(LANGUAGES) : answer;
@@ -165,7 +179,7 @@ void TestTranslateBackends::libreAnswers()
 
 void TestTranslateBackends::libreRequest()
 {
-    moxel::net::HttpAccess network;
+    moxel::net::HttpClient network({});
     TestService upstream;
     upstream.setHandler([](const RecordedRequest &request) {
         return request.path.endsWith("/languages") ? Reply::raw(LANGUAGES)
@@ -200,7 +214,7 @@ void TestTranslateBackends::libreLanguagesUnavailable()
 {
     // An old or locked-down server without /languages still gets the request,
     // with the code as it came, and the list is asked for again next time.
-    moxel::net::HttpAccess network;
+    moxel::net::HttpClient network({});
     TestService upstream;
     upstream.setHandler([](const RecordedRequest &request) {
         return request.path == "/languages" ? Reply::raw(R"({"error":"Not Found"})", 404)
@@ -291,7 +305,7 @@ void TestTranslateBackends::openaiAnswers()
     QFETCH(int, status);
     QFETCH(QString, expected);
 
-    moxel::net::HttpAccess network;
+    moxel::net::HttpClient network({});
     TestService upstream;
     upstream.setReply(answer);
     Front front(std::make_unique<OpenAiBackend>(settingsFor(upstream.url(), "sk-test"), u"qwen"_s,
@@ -324,7 +338,7 @@ void TestTranslateBackends::openaiRequest()
     QFETCH(QByteArray, path);
     QFETCH(bool, reasoning);
 
-    moxel::net::HttpAccess network;
+    moxel::net::HttpClient network({});
     TestService upstream;
     upstream.setHandler([reasoning](const RecordedRequest &seen) {
         const QJsonObject body = seen.json();
@@ -403,7 +417,7 @@ void TestTranslateBackends::keyStaysWithItsOrigin()
         return Reply::wire("HTTP/1.1 " + QByteArray::number(redirect) + " Moved\r\nLocation: " +
                            target + "/moved" + request.path + "\r\nContent-Length: 0\r\n\r\n");
     });
-    moxel::net::HttpAccess network;
+    moxel::net::HttpClient network({});
     const UpstreamSettings settings = settingsFor(upstream.url(), "secret");
     Front front(backend == u"openai"
                     ? std::unique_ptr<Backend>(new OpenAiBackend(settings, u"m"_s, &network))
@@ -413,70 +427,32 @@ void TestTranslateBackends::keyStaysWithItsOrigin()
     QCOMPARE(elsewhere.count(), 0);
 }
 
-namespace {
-
-// A finished reply whose bytes are all there at once, as a fast upstream's
-// last packet can make them.
-class CannedReply final : public QNetworkReply
-{
-public:
-    explicit CannedReply(QByteArray data) : m_data(std::move(data))
-    {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-        setAttribute(QNetworkRequest::HttpStatusCodeAttribute, 200);
-    }
-    void deliver(bool announced)
-    {
-        if (announced)
-            Q_EMIT readyRead();
-        setFinished(true);
-        Q_EMIT finished();
-    }
-    void abort() override {}
-    qint64 bytesAvailable() const override
-    {
-        return m_data.size() - m_read + QIODevice::bytesAvailable();
-    }
-
-protected:
-    qint64 readData(char *data, qint64 max) override
-    {
-        const qint64 n = std::min(max, m_data.size() - m_read);
-        std::memcpy(data, m_data.constData() + m_read, size_t(n));
-        m_read += n;
-        return n;
-    }
-
-private:
-    QByteArray m_data;
-    qint64 m_read = 0;
-};
-
-} // namespace
-
 void TestTranslateBackends::fetchAnswersOnce_data()
 {
     QTest::addColumn<int>("size"); // the cap is 100
-    QTest::addColumn<bool>("announced");
+    QTest::addColumn<bool>("chunked");
     for (const int size : {100, 101})
-        for (const bool announced : {false, true})
-            QTest::addRow("%d bytes%s", size, announced ? ", read as they came" : "")
-                << size << announced;
+        for (const bool chunked : {false, true})
+            QTest::addRow("%d bytes%s", size, chunked ? ", chunked" : "") << size << chunked;
 }
 
 void TestTranslateBackends::fetchAnswersOnce()
 {
     QFETCH(int, size);
-    QFETCH(bool, announced);
+    QFETCH(bool, chunked);
 
-    auto *reply = new CannedReply(QByteArray(size, 'x'));
-    UpstreamFetch fetch(reply, 100, nullptr);
+    TestService upstream;
+    Reply reply = Reply::raw(QByteArray(size, 'x'));
+    reply.chunked = chunked;
+    upstream.setReply(reply);
+    moxel::net::HttpClient network({});
+    UpstreamSettings settings = settingsFor(upstream.url(), {});
+    settings.maxAnswer = 100;
+    UpstreamFetch fetch(&network, upstreamRequest(upstream.url(), settings), nullptr);
     QList<UpstreamAnswer> answers;
     connect(&fetch, &UpstreamFetch::done, this,
             [&](const UpstreamAnswer &answer) { answers.append(answer); });
-    reply->deliver(announced);
-    QCoreApplication::processEvents();
-    QCOMPARE(answers.size(), 1);
+    QTRY_COMPARE(answers.size(), 1);
     QCOMPARE(answers[0].failure.isEmpty(), size <= 100);
     QCOMPARE(answers[0].body.size(), size <= 100 ? size : 0);
 }
@@ -498,7 +474,7 @@ void TestTranslateBackends::unreachable()
         probe.listen(QHostAddress::LocalHost, 0);
         closed = QUrl(u"http://127.0.0.1:%1"_s.arg(probe.serverPort()));
     }
-    moxel::net::HttpAccess network;
+    moxel::net::HttpClient network({});
     std::unique_ptr<Backend> chosen;
     if (backend == u"openai")
         chosen = std::make_unique<OpenAiBackend>(settingsFor(closed, {}), u"m"_s, &network);
@@ -506,6 +482,79 @@ void TestTranslateBackends::unreachable()
         chosen = std::make_unique<LibreTranslateBackend>(settingsFor(closed, {}), &network);
     Front front(std::move(chosen));
     verifyOutcome(front.translate(u"Olá"_s, u"zh"_s), 502, backend);
+}
+
+void TestTranslateBackends::upstreamNetwork_data()
+{
+    QTest::addColumn<QString>("variable"); // a proxy variable pointing at `proxy`
+    QTest::addColumn<bool>("tls");         // the upstream speaks https with the test CA
+    QTest::addColumn<bool>("caFile");      // the service trusts the test CA
+    QTest::addColumn<QString>("reached");  // "upstream", "proxy" or "" (nobody)
+
+    QTest::newRow("https, company CA trusted") << QString() << true << true << u"upstream"_s;
+    QTest::newRow("https, CA unknown: no byte sent") << QString() << true << false << QString();
+    QTest::newRow("http_proxy") << u"http_proxy"_s << false << false << u"proxy"_s;
+    QTest::newRow("HTTP_PROXY") << u"HTTP_PROXY"_s << false << false << u"proxy"_s;
+    QTest::newRow("all_proxy") << u"all_proxy"_s << false << false << u"proxy"_s;
+    QTest::newRow("a loopback upstream is never proxied")
+        << u"http_proxy"_s << false << false << u"upstream"_s;
+}
+
+void TestTranslateBackends::upstreamNetwork()
+{
+    QFETCH(QString, variable);
+    QFETCH(bool, tls);
+    QFETCH(bool, caFile);
+    QFETCH(QString, reached);
+
+    const Reply answer = Reply::raw(R"({"choices":[{"message":{"content":"好"}}]})");
+    TestService plain;
+    TestService secure(testServerTls());
+    TestService &upstream = tls ? secure : plain;
+    upstream.setReply(answer);
+    TestService proxy;
+    proxy.setReply(answer);
+    QUrl base = upstream.url();
+    // Only a host that is not this machine goes through a proxy; the proxy
+    // answers for it, so nothing leaves the machine.
+    if (reached == u"proxy")
+        base = QUrl(u"http://translate.invalid:5000"_s);
+    const QByteArray name = variable.toLatin1();
+    if (!name.isEmpty())
+        qputenv(name.constData(), proxy.baseUrl().toUtf8());
+    const auto unset = qScopeGuard([&] {
+        if (!name.isEmpty())
+            qunsetenv(name.constData());
+    });
+
+    moxel::net::HttpClient network(
+        {moxel::net::HttpClient::Proxy::Environment, caFile ? testCaFile() : QString()});
+    Front front(std::make_unique<OpenAiBackend>(settingsFor(base, "sk-test"), u"m"_s, &network));
+    const Response response = front.translate(u"Olá"_s, u"zh"_s);
+    if (reached.isEmpty()) {
+        verifyOutcome(response, 502, u"certificate"_s);
+    } else {
+        verifyOutcome(response, 200, u"好"_s);
+    }
+    QCOMPARE(upstream.count(), reached == u"upstream" ? 1 : 0);
+    QCOMPARE(proxy.count(), reached == u"proxy" ? 1 : 0);
+    if (reached == u"proxy")
+        QCOMPARE(proxy.requests()[0].path, "http://translate.invalid:5000/v1/chat/completions"_ba);
+}
+
+void TestTranslateBackends::connectionsReused()
+{
+    // A remote API over TLS: each new connection costs the handshakes again.
+    TestService upstream(testServerTls());
+    upstream.setKeepAlive(true);
+    upstream.setReply(Reply::raw(R"({"choices":[{"message":{"content":"好"}}]})"));
+    moxel::net::HttpClient network({moxel::net::HttpClient::Proxy::None, testCaFile()});
+    Front front(
+        std::make_unique<OpenAiBackend>(settingsFor(upstream.url(), "sk-test"), u"m"_s, &network));
+    for (int i = 0; i < 20; ++i)
+        QCOMPARE(front.translate(u"Olá %1"_s.arg(i), u"zh"_s).status, 200);
+    QCOMPARE(upstream.count(), 20);
+    QCOMPARE(upstream.connections(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestTranslateBackends)

@@ -33,7 +33,9 @@ ConfigResult parse(const QStringList &args, const Env &env, const QString &dir)
     QStringList arguments{u"moxel-translate"_s};
     for (const QString &arg : args)
         arguments.append(QString(arg).replace(u"$DIR"_s, dir));
-    return parseConfig(arguments, [&env](const char *name) { return env.value(name); });
+    return parseConfig(arguments, [&env, &dir](const char *name) {
+        return env.value(name).replace("$DIR", dir.toUtf8());
+    });
 }
 
 } // namespace
@@ -170,6 +172,15 @@ void TestTranslateConfig::refused_data()
     QTest::newRow("key to another machine over plain http")
         << QStringList{u"--backend=openai"_s, u"--model=m"_s, u"--url"_s, u"http://gpu.lan:8080"_s}
         << Env{{"OPENAI_API_KEY", "sk"}} << u"unencrypted"_s;
+    QTest::newRow("CA file missing")
+        << QStringList{u"--backend=libretranslate"_s, u"--ca-file"_s, u"$DIR/none"_s} << Env()
+        << u"--ca-file: cannot read $DIR/none"_s;
+    QTest::newRow("CA file without a certificate")
+        << QStringList{u"--backend=libretranslate"_s}
+        << Env{{"MOXEL_TRANSLATE_CA_FILE", "$DIR/key"}} << u"holds no PEM certificate"_s;
+    QTest::newRow("CA file a folder")
+        << QStringList{u"--backend=libretranslate"_s, u"--ca-file=$DIR"_s} << Env()
+        << u"not a regular file"_s;
     QTest::newRow("positional") << QStringList{u"demo"_s} << Env() << u"unexpected"_s;
 }
 
