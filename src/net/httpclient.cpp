@@ -311,8 +311,10 @@ void HttpClient::Private::collect()
 
         HttpResponse response;
         response.status = int(status);
-        if (state->limit == HttpResponse::Failure::HeadTooLarge) {
-            response.failure = state->limit;
+        // curl keeps one header line in a buffer of its own, 100 KiB at most,
+        // and says "out of memory" for a longer one.
+        if (state->limit == HttpResponse::Failure::HeadTooLarge || code == CURLE_OUT_OF_MEMORY) {
+            response.failure = HttpResponse::Failure::HeadTooLarge;
             response.reason = limitReason(state->request.maxHead, "answer head");
         } else if (state->limit == HttpResponse::Failure::BodyTooLarge ||
                    code == CURLE_FILESIZE_EXCEEDED) {
