@@ -479,7 +479,11 @@ private:
 
     void release()
     {
-        delete m_writer;
+        // Possibly from inside the notifier's own signal: disabled now, deleted later.
+        if (m_writer) {
+            m_writer->setEnabled(false);
+            m_writer->deleteLater();
+        }
         m_writer = nullptr;
         if (m_held >= 0)
             ::close(m_held);
