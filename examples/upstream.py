@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
 """An upstream tool in miniature: shows the example payloads in moxel-popup.
 
-    upstream.py                       # starts its own moxel-translate (demo backend)
-    upstream.py PROXY [TOKEN_FILE]    # uses a running service, e.g. the user unit's:
-    upstream.py http://127.0.0.1:8765 ~/.config/moxel/translate.token
+    upstream.py                       # the user service when it runs, else its
+                                      # own moxel-translate (demo backend)
+    upstream.py PROXY [TOKEN_FILE]    # another running service
 
-The popup is $MOXEL_POPUP or moxel-popup on PATH, the service $MOXEL_TRANSLATE
-or moxel-translate. Standard library only.
+The user service writes its address and token into ~/.config/moxel/ (or
+$XDG_CONFIG_HOME/moxel/). The popup is $MOXEL_POPUP or moxel-popup on PATH, the
+service $MOXEL_TRANSLATE or moxel-translate. Standard library only.
 """
 import json
 import os
 import secrets
+import socket
 import subprocess
 import sys
 import time
 from pathlib import Path
+from urllib.parse import urlsplit
 
 EXAMPLES = Path(__file__).resolve().parent
 PAYLOADS = ["demo.jsonl", "demo-followup.jsonl", "refusal.jsonl"]
@@ -32,11 +35,26 @@ def start_service():
     return service, proxy, token
 
 
+def user_service():
+    folder = Path(os.environ.get("XDG_CONFIG_HOME") or Path.home() / ".config") / "moxel"
+    try:
+        proxy = (folder / "translate.address").read_text().strip()
+        token = (folder / "translate.token").read_text().strip()
+        address = urlsplit(proxy)
+        socket.create_connection((address.hostname, address.port), timeout=2).close()
+    except (OSError, ValueError, TypeError):  # not set up, or not running
+        return None
+    return proxy, token
+
+
 def main(args):
     service = None
     if args:
         proxy = args[0]
         token = Path(args[1]).expanduser().read_text().strip() if len(args) > 1 else ""
+    elif found := user_service():
+        proxy, token = found
+        print(f"upstream: the user service at {proxy}", flush=True)
     else:
         service, proxy, token = start_service()
     popup = subprocess.Popen([os.environ.get("MOXEL_POPUP", "moxel-popup")],

@@ -1,6 +1,7 @@
 #include "servicerequest.h"
 
 #include "httpmodule.h"
+#include "portowner.h"
 #include "synccontroller.h"
 #include "translation.h"
 
@@ -98,6 +99,13 @@ void translate(const QString &text, const QString &to, TranslateDone done)
     SyncController &sync = SYNC();
     const std::optional<QUrl> url = translateUrl(sync.proxy);
     if (!url || !tokenUsable(sync.token)) {
+        done(std::nullopt);
+        return;
+    }
+    // A service of another user's on this port would read the token and the text.
+    if (const QString foreign = foreignListener(*url); !foreign.isEmpty()) {
+        if (sync.debug)
+            syncLine(requestErrorLine(foreign));
         done(std::nullopt);
         return;
     }

@@ -26,7 +26,8 @@ using TranslateDone = std::function<void(const std::optional<QString> &)>;
 // translate `text` into `to`. `done` is called exactly once on the GUI thread
 // with the answer's "text" (possibly empty) or with nothing: later through the
 // event loop, or before returning when no request can be formed (invalid
-// address, or an address or token with control characters). Never cancelled.
+// address, an address or token with control characters, or a loopback port
+// another user's process listens on). Never cancelled.
 void translate(const QString &text, const QString &to, TranslateDone done);
 
 // The network session every request uses: no proxy, no cache, no cookies

@@ -3,12 +3,17 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QHostAddress>
+#include <QSaveFile>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -28,16 +33,23 @@ bool plainSecret(const QByteArray &secret)
 
 std::optional<QByteArray> readSecret(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = u"cannot read %1: %2"_s.arg(path, file.errorString());
+    // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = u"cannot read %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return std::nullopt;
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat info
+    {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = u"%1 is not a regular file (a pipe, a device or a folder)"_s.arg(path);
         return std::nullopt;
     }
     // As ssh does with keys: a secret that other users can read is no longer
     // one, and saying so now is kinder than a leak found later.
-    struct stat info
-    {};
-    if (::fstat(file.handle(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 077)) {
+    if (info.st_mode & 077) {
         *error = u"%1 is open to other users (mode %2); make it private with: chmod 600 %1"_s.arg(
             path, QString::number(info.st_mode & 0777, 8).rightJustified(4, u'0'));
         return std::nullopt;
@@ -125,9 +137,10 @@ At start-up it prints its address, e.g. http://127.0.0.1:8765, on one line of
 standard output; every request adds one line to standard error.
 
 Backends (--backend):
-  demo            Offline and fixed: translates the sentences of the demo and
-                  returns any other text unchanged, marked "no translation
-                  engine configured". The default.
+  demo            Offline and fixed: translates the sentences of the demo
+                  payloads between Portuguese, Chinese, English and (most of
+                  them) Spanish, and answers any other text 422 with an error,
+                  never with the text unchanged. The default.
   libretranslate  A LibreTranslate server (--url, default http://127.0.0.1:5000).
                   API key, if the server wants one: MOXEL_LIBRETRANSLATE_KEY or
                   --key-file.
@@ -138,6 +151,9 @@ Backends (--backend):
 
 Options:
   --port N            Port on 127.0.0.1 (default 8765; 0 picks a free one).
+  --address-file FILE Once listening, write the address to FILE (mode 0600,
+                      replaced whole). With it, a --port that another program
+                      holds gives way to a free port: callers read FILE.
   --backend NAME      demo, libretranslate or openai.
   --url URL           Base address of the upstream server.
   --model NAME        Model name sent to an openai backend (e.g. qwen2.5:7b).
@@ -193,8 +209,9 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
     const QCommandLineOption phrases(u"phrases"_s, {}, u"FILE"_s);
     const QCommandLineOption plainKey(u"allow-key-over-plain-http"_s);
     const QCommandLineOption caFile(u"ca-file"_s, {}, u"FILE"_s);
+    const QCommandLineOption addressFile(u"address-file"_s, {}, u"FILE"_s);
     parser.addOptions({help, version, port, backend, url, model, keyFile, tokenFile, timeout,
-                       maxBody, maxUpstream, phrases, plainKey, caFile});
+                       maxBody, maxUpstream, phrases, plainKey, caFile, addressFile});
 
     ConfigResult result;
     if (!parser.parse(arguments)) {
@@ -285,8 +302,10 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
     const std::optional<QByteArray> token =
         parser.isSet(tokenFile) ? readSecret(parser.value(tokenFile), &result.error)
                                 : envSecret(env, {"MOXEL_TRANSLATE_TOKEN"}, &result.error);
-    if (!token)
+    if (!token) {
+        result.fileError = parser.isSet(tokenFile);
         return result;
+    }
     config.service.token = *token;
 
     if (!demo) {
@@ -304,8 +323,10 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
             parser.isSet(keyFile) ? readSecret(parser.value(keyFile), &result.error)
             : openai ? envSecret(env, {"MOXEL_OPENAI_API_KEY", "OPENAI_API_KEY"}, &result.error)
                      : envSecret(env, {"MOXEL_LIBRETRANSLATE_KEY"}, &result.error);
-        if (!key)
+        if (!key) {
+            result.fileError = parser.isSet(keyFile);
             return result;
+        }
         config.upstream.secret = *key;
         config.upstream.caFile = parser.isSet(caFile)
                                      ? parser.value(caFile)
@@ -330,8 +351,28 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
         }
     }
     config.phrasesFile = parser.value(phrases);
+    config.addressFile = parser.value(addressFile);
+    struct stat info
+    {};
+    if (!config.addressFile.isEmpty() &&
+        ::lstat(QFile::encodeName(config.addressFile).constData(), &info) == 0 &&
+        !S_ISREG(info.st_mode)) {
+        result.error = u"--address-file: %1 is not a regular file"_s.arg(config.addressFile);
+        result.fileError = true;
+        return result;
+    }
     result.config = config;
     return result;
+}
+
+QString writeAddressFile(const QString &path, const QString &address)
+{
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0 ||
+        file.write((address + u'\n').toUtf8()) < 0 || !file.commit())
+        return u"cannot write %1: %2"_s.arg(path, file.errorString());
+    return {};
 }
 
 } // namespace moxel::xlate

@@ -22,6 +22,8 @@ struct Config
     UpstreamSettings upstream;
     QString model;
     QString phrasesFile;
+    // Where to write the address once listening; empty: nowhere.
+    QString addressFile;
 };
 
 struct ConfigResult
@@ -29,6 +31,8 @@ struct ConfigResult
     std::optional<Config> config;
     // Set when the command line or a secret file is unusable.
     QString error;
+    // The error is about a file the command line names, not about the command line.
+    bool fileError = false;
     bool help = false;
     bool version = false;
 };
@@ -39,5 +43,10 @@ using EnvLookup = std::function<QByteArray(const char *name)>;
 // from the command line itself.
 ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env);
 QString helpText();
+
+// Writes `address` and a line feed to `path`, mode 0600, under a temporary
+// name first, so that a reader finds the old address or the new one, whole.
+// The error, or empty.
+QString writeAddressFile(const QString &path, const QString &address);
 
 } // namespace moxel::xlate

@@ -2,13 +2,19 @@
 
 #include <QJsonDocument>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -206,6 +212,7 @@ bool RequestParser::parseHead()
         return false;
     }
     m_request.method = start[0];
+    m_request.version = start[2];
     m_request.target = start[1];
     const qsizetype query = start[1].indexOf('?');
     m_request.path = query < 0 ? start[1] : start[1].left(query);
@@ -286,6 +293,8 @@ public:
         m_timer.start(m_limits.headTimeoutMs);
         readMore();
     }
+    ~HttpConnection() override { release(); }
+    Q_DISABLE_COPY_MOVE(HttpConnection)
 
     // Waiting for its request, or dropping a refused body: nothing is lost
     // by closing it.
@@ -337,6 +346,10 @@ private:
     {
         m_state = State::Handling;
         m_timer.stop();
+        // Qt closes a socket whose peer has stopped sending, but a client may
+        // shut down its sending side after the request and still read the
+        // answer: a second descriptor keeps the connection open meanwhile.
+        m_held = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
         m_exchange = new HttpExchange(m_parser.takeRequest(), this);
         connect(m_exchange, &HttpExchange::responded, this, &HttpConnection::send);
         const HttpRequest &request = m_exchange->request();
@@ -367,6 +380,15 @@ private:
     void send(int status, const QByteArray &wire)
     {
         m_record({m_exchange->target, status, m_exchange->elapsedMs(), m_exchange->reason});
+        if (m_halfClosed) {
+            m_state = State::Closing;
+            m_pending = wire;
+            m_timer.start(m_limits.readTimeoutMs);
+            writeHeld();
+            return;
+        }
+        // Qt's own close must end the connection, which a copy would keep.
+        release();
         m_socket->write(wire);
         // Closing with unread bytes in the kernel makes it reset the
         // connection, and the client may then never see this answer: an
@@ -384,7 +406,18 @@ private:
 
     void timedOut()
     {
-        if (m_state == State::Reading && !m_parser.started()) {
+        if (m_halfClosed && m_state == State::Handling) {
+            // Reading gives the end of the stream either way; the socket's
+            // error says whether the client answered the probe with a reset.
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (::getsockopt(m_held, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+                leave();
+            else
+                m_timer.start(ProbeIntervalMs);
+        } else if (m_halfClosed) {
+            leave();
+        } else if (m_state == State::Reading && !m_parser.started()) {
             m_socket->abort();
         } else if (m_state == State::Reading) {
             fail(408, u"request not received in time"_s);
@@ -399,11 +432,65 @@ private:
 
     void gone()
     {
+        // Gone, or only done sending? An interim answer tells, as a client
+        // that closed its socket answers data with a reset. HTTP/1.0 clients
+        // must not be sent one.
+        static constexpr QByteArrayView probe = "HTTP/1.1 100 Continue\r\n\r\n";
+        if (m_state == State::Handling && m_held >= 0 && !m_halfClosed && m_exchange &&
+            !m_exchange->answered() && m_exchange->request().version == "HTTP/1.1" &&
+            ::send(m_held, probe.data(), size_t(probe.size()), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                probe.size()) {
+            m_halfClosed = true;
+            m_timer.start(ProbeIntervalMs);
+            return;
+        }
+        leave();
+    }
+
+    void leave()
+    {
         if (m_exchange && !m_exchange->answered())
             m_record({m_exchange->target, 0, m_exchange->elapsedMs(), {}});
+        release();
         m_state = State::Closing;
         deleteLater();
     }
+
+    // The answer to a half-closed client, through the second descriptor.
+    void writeHeld()
+    {
+        while (!m_pending.isEmpty()) {
+            const ssize_t sent = ::send(m_held, m_pending.constData(), size_t(m_pending.size()),
+                                        MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!m_writer) {
+                    m_writer = new QSocketNotifier(m_held, QSocketNotifier::Write, this);
+                    connect(m_writer, &QSocketNotifier::activated, this,
+                            &HttpConnection::writeHeld);
+                }
+                return;
+            }
+            if (sent < 0 && errno != EINTR)
+                break;
+            m_pending.remove(0, std::max<qsizetype>(sent, 0));
+        }
+        leave();
+    }
+
+    void release()
+    {
+        // Possibly from inside the notifier's own signal: disabled now, deleted later.
+        if (m_writer) {
+            m_writer->setEnabled(false);
+            m_writer->deleteLater();
+        }
+        m_writer = nullptr;
+        if (m_held >= 0)
+            ::close(m_held);
+        m_held = -1;
+    }
+
+    static constexpr int ProbeIntervalMs = 100;
 
     QTcpSocket *m_socket;
     HttpLimits m_limits;
@@ -414,6 +501,10 @@ private:
     RequestParser m_parser;
     qint64 m_drain = 0;
     QPointer<HttpExchange> m_exchange;
+    int m_held = -1;
+    bool m_halfClosed = false;
+    QByteArray m_pending;
+    QSocketNotifier *m_writer = nullptr;
 };
 
 HttpServer::HttpServer(HttpLimits limits, QObject *parent)

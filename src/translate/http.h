@@ -20,6 +20,7 @@ using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
 struct HttpRequest
 {
     QByteArray method;
+    QByteArray version; // "HTTP/1.1" or "HTTP/1.0"
     // The request target as sent, and the same without its query.
     QByteArray target;
     QByteArray path;

@@ -4,7 +4,9 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -27,20 +29,28 @@ QString libreLanguage(const QString &to, const QStringList &serverCodes)
     const QString lower = wanted.toLower();
     const QString primary = lower.section(u'-', 0, 0);
     QStringList candidates;
-    if (primary == u"zh") {
-        static const QStringList traditional = {u"zh-tw"_s, u"zh-hk"_s, u"zh-mo"_s, u"zh-hant"_s};
-        const bool hant = traditional.contains(lower) || lower.startsWith(u"zh-hant");
-        candidates = hant ? QStringList{u"zh-Hant"_s, u"zh-TW"_s, u"zt"_s}
-                          : QStringList{u"zh-Hans"_s, u"zh-CN"_s, u"zh"_s};
+    static const QStringList traditional = {u"zh-tw"_s, u"zh-hk"_s, u"zh-mo"_s, u"zh-hant"_s};
+    const bool hant = traditional.contains(lower) || lower.startsWith(u"zh-hant");
+    if (hant) {
+        // Never "zh": Simplified characters are not what a reader in Taiwan
+        // or Hong Kong asked for.
+        candidates = {u"zh-Hant"_s, u"zh-TW"_s, u"zt"_s};
+    } else if (primary == u"zh") {
+        candidates = {u"zh-Hans"_s, u"zh-CN"_s, u"zh"_s};
     } else if (lower == u"pt-br") {
         candidates = {u"pb"_s};
     }
-    candidates.append(primary);
+    if (!hant)
+        candidates.append(primary);
     for (const QString &candidate : std::as_const(candidates)) {
         if (const auto found = listed(candidate))
             return *found;
     }
-    return to;
+    const bool chineseListed =
+        std::any_of(serverCodes.begin(), serverCodes.end(), [](const QString &code) {
+            return code.startsWith(u"zh", Qt::CaseInsensitive);
+        });
+    return hant && chineseListed ? QString() : to;
 }
 
 LibreTranslateBackend::LibreTranslateBackend(UpstreamSettings settings, net::HttpClient *network,
@@ -92,10 +102,22 @@ void LibreTranslateBackend::fetchLanguages()
 
 void LibreTranslateBackend::send(BackendCall *call, const QString &text, const QString &to)
 {
-    QJsonObject body{{u"q"_s, text},
-                     {u"source"_s, u"auto"_s},
-                     {u"target"_s, libreLanguage(to, m_codes)},
-                     {u"format"_s, u"text"_s}};
+    const QString target = libreLanguage(to, m_codes);
+    if (target.isEmpty()) {
+        QStringList chinese;
+        for (const QString &code : std::as_const(m_codes)) {
+            if (code.startsWith(u"zh", Qt::CaseInsensitive))
+                chinese.append(code);
+        }
+        const Outcome refused = Outcome::failure(
+            u"libretranslate: the server offers Chinese only as %1, no Traditional (zh-Hant, "
+            u"zh-TW, zt); %2 is not sent as Simplified"_s.arg(chinese.join(u", "_s), to),
+            422);
+        QTimer::singleShot(0, call, [call, refused] { Q_EMIT call->finished(refused); });
+        return;
+    }
+    QJsonObject body{
+        {u"q"_s, text}, {u"source"_s, u"auto"_s}, {u"target"_s, target}, {u"format"_s, u"text"_s}};
     if (!m_settings.secret.isEmpty())
         body.insert(u"api_key"_s, QString::fromUtf8(m_settings.secret));
     auto *fetch =

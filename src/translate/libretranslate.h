@@ -13,7 +13,8 @@ namespace moxel::xlate {
 
 // The code a LibreTranslate server with these target codes knows `to` by:
 // "zh" is "zh-Hans" on servers that list it, "zh-TW" is "zh-Hant" or the
-// older "zt", "en-US" is "en". Unknown or unlisted codes pass unchanged.
+// older "zt", "en-US" is "en". Unknown or unlisted codes pass unchanged, but
+// Traditional Chinese on a server that lists only Simplified is empty: none.
 QString libreLanguage(const QString &to, const QStringList &serverCodes);
 
 // What a LibreTranslate answer means for the request.

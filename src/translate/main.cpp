@@ -51,7 +51,8 @@ int main(int argc, char **argv)
     }
     if (!parsed.config) {
         printLine(stderr, u"moxel-translate: "_s + parsed.error);
-        printLine(stderr, u"Try 'moxel-translate --help'."_s);
+        if (!parsed.fileError)
+            printLine(stderr, u"Try 'moxel-translate --help'."_s);
         return ConfigError;
     }
     const Config &config = *parsed.config;
@@ -89,12 +90,26 @@ int main(int argc, char **argv)
     HttpServer server(config.limits);
     server.setHandler([&service](HttpExchange *exchange) { service.handle(exchange); });
     service.logExchanges(&server, [](const QString &line) { printLine(stderr, line); });
-    if (!server.listen(QHostAddress::LocalHost, config.port)) {
+    bool listening = server.listen(QHostAddress::LocalHost, config.port);
+    // Callers that read the address file find the service on any port; on a
+    // machine shared by several users, the usual one may be someone else's.
+    if (!listening && config.port != 0 && !config.addressFile.isEmpty()) {
+        printLine(stderr, u"moxel-translate: 127.0.0.1:%1 is taken (%2); a free port instead"_s.arg(
+                              QString::number(config.port), server.errorString()));
+        listening = server.listen(QHostAddress::LocalHost, 0);
+    }
+    if (!listening) {
         printLine(stderr, u"moxel-translate: cannot listen on 127.0.0.1:%1: %2"_s.arg(
                               QString::number(config.port), server.errorString()));
         return 1;
     }
     const QString address = u"http://127.0.0.1:%1"_s.arg(server.port());
+    if (!config.addressFile.isEmpty()) {
+        if (const QString error = writeAddressFile(config.addressFile, address); !error.isEmpty()) {
+            printLine(stderr, u"moxel-translate: "_s + error);
+            return ConfigError;
+        }
+    }
     printLine(stdout, address);
     printLine(stderr,
               u"moxel-translate: backend %1%2, X-Token %3, listening on %4"_s.arg(

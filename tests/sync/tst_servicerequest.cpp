@@ -9,6 +9,9 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <sys/fsuid.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace moxel;
 using moxel::test::Reply;
@@ -57,7 +60,8 @@ private:
     bool finish(const std::shared_ptr<Outcome> &outcome);
 
     TestService m_service;
-    TestService m_decoy; // an environment proxy and another origin
+    TestService m_decoy;                    // an environment proxy and another origin
+    std::unique_ptr<TestService> m_foreign; // another user's, where the test can make one
     QStringList m_lines;
 };
 
@@ -74,6 +78,12 @@ void TestTranslate::initTestCase()
     qunsetenv("no_proxy");
     qunsetenv("NO_PROXY");
     setHttpModuleFile(QStringLiteral(MOXEL_HTTP_MODULE));
+    if (::geteuid() == 0) {
+        // A socket belongs to the file-system uid of the thread that made it.
+        ::setfsuid(65534);
+        m_foreign = std::make_unique<TestService>();
+        ::setfsuid(0);
+    }
     setSyncLineSink([this](const QString &line) { m_lines << line; });
     SYNC().debug = true;
 }
@@ -276,6 +286,9 @@ void TestTranslate::refusedBeforeSending_data()
     QTest::newRow("network module missing")
         << QString() << QString() << missing
         << u"SYNC: 请求出错 .*moxel-no-such-dir/moxel-http\\.so.*"_s;
+    QTest::newRow("another user's port")
+        << u"{foreign}"_s << u"secret"_s << QString()
+        << u"SYNC: 请求出错 端口 \\d+ 属于另一个用户（uid 65534），未发送"_s;
 }
 
 void TestTranslate::refusedBeforeSending()
@@ -284,6 +297,10 @@ void TestTranslate::refusedBeforeSending()
     QFETCH(QString, token);
     QFETCH(QString, module);
     QFETCH(QString, line);
+    if (proxy == u"{foreign}" && !m_foreign)
+        QSKIP("only root can listen as another user");
+    if (proxy == u"{foreign}")
+        proxy = m_foreign->baseUrl();
     if (!proxy.isEmpty())
         SYNC().proxy = proxy;
     SYNC().token = token;

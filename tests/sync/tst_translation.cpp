@@ -1,3 +1,4 @@
+#include "portowner.h"
 #include "testjson.h"
 #include "translation.h"
 
@@ -20,6 +21,8 @@ private Q_SLOTS:
     void answer_data();
     void answer();
     void quotesAtMost160Characters();
+    void listenerOwners_data();
+    void listenerOwners();
 };
 
 void TestTranslation::url_data()
@@ -188,6 +191,57 @@ void TestTranslation::quotesAtMost160Characters()
     const Answer cut = readAnswer(padded.toUtf8());
     QCOMPARE(cut.debugLines.value(0),
              u"SYNC: 服务端返回无 text 字段 -> "_s + u"{\"x\":\""_s + emoji.repeated(154));
+}
+
+void TestTranslation::listenerOwners_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QByteArray>("tcp");
+    QTest::addColumn<QByteArray>("tcp6");
+    QTest::addColumn<QList<uint>>("owners");
+
+    // Rows as x86 Linux prints them, for port 8765 (223D) unless said otherwise.
+    const auto rows = [](std::initializer_list<std::tuple<const char *, const char *, uint>> list) {
+        QByteArray text = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
+                          "retrnsmt   uid  timeout inode\n";
+        for (const auto &[local, state, uid] : list)
+            text += "   0: "_ba + local + " 00000000:0000 " + state +
+                    " 00000000:00000000 00:00000000 00000000  " + QByteArray::number(uid) +
+                    "        0 4242 1 0000000000000000 100 0 0 10 0\n";
+        return text;
+    };
+    const QByteArray own = rows({{"0100007F:223D", "0A", 1000}});
+    const QByteArray v6Loopback = "00000000000000000000000001000000:223D";
+    QTest::newRow("127.0.0.1") << u"127.0.0.1"_s << own << QByteArray() << QList<uint>{1000};
+    QTest::newRow("a connection, not a listener")
+        << u"127.0.0.1"_s << rows({{"0100007F:223D", "01", 1001}}) << QByteArray() << QList<uint>();
+    QTest::newRow("another loopback address")
+        << u"127.0.0.2"_s << own << QByteArray() << QList<uint>();
+    QTest::newRow("127.0.0.0/8") << u"127.1.2.3"_s << rows({{"0302017F:223D", "0A", 1001}})
+                                 << QByteArray() << QList<uint>{1001};
+    QTest::newRow("every IPv4 address") << u"127.0.0.1"_s << rows({{"00000000:223D", "0A", 1001}})
+                                        << QByteArray() << QList<uint>{1001};
+    QTest::newRow("its own address first")
+        << u"127.0.0.1"_s << rows({{"00000000:223D", "0A", 1001}, {"0100007F:223D", "0A", 1000}})
+        << rows({{"00000000000000000000000000000000:223D", "0A", 1002}}) << QList<uint>{1000};
+    QTest::newRow("every IPv6 address takes IPv4")
+        << u"127.0.0.1"_s << QByteArray()
+        << rows({{"00000000000000000000000000000000:223D", "0A", 1001}}) << QList<uint>{1001};
+    QTest::newRow("::1") << u"::1"_s << own << rows({{v6Loopback, "0A", 1001}})
+                         << QList<uint>{1001};
+    QTest::newRow("localhost is both")
+        << u"LocalHost"_s << own << rows({{v6Loopback, "0A", 1001}}) << QList<uint>{1000, 1001};
+    QTest::newRow("not loopback") << u"192.168.1.5"_s << rows({{"00000000:223D", "0A", 1001}})
+                                  << QByteArray() << QList<uint>();
+}
+
+void TestTranslation::listenerOwners()
+{
+    QFETCH(QString, host);
+    QFETCH(QByteArray, tcp);
+    QFETCH(QByteArray, tcp6);
+    QFETCH(QList<uint>, owners);
+    QCOMPARE(loopbackListeners(host, 8765, tcp, tcp6), owners);
 }
 
 QTEST_APPLESS_MAIN(TestTranslation)

@@ -243,6 +243,8 @@ void TestTranslateBackends::libreCodes_data()
     QTest::newRow("zh, older") << u"zh"_s << older << u"zh"_s;
     QTest::newRow("zh-Hans, older") << u"zh-Hans"_s << older << u"zh"_s;
     QTest::newRow("zh_TW, older") << u"zh_TW"_s << older << u"zt"_s;
+    QTest::newRow("zh-TW, Simplified only: none")
+        << u"zh-TW"_s << QStringList{u"en"_s, u"zh"_s} << QString();
     QTest::newRow("pt-BR, modern") << u"pt-BR"_s << modern << u"pb"_s;
     QTest::newRow("pt-BR, older") << u"pt-BR"_s << older << u"pt"_s;
     QTest::newRow("case") << u"EN"_s << modern << u"en"_s;

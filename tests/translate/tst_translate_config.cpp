@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using namespace moxel::xlate;
@@ -57,6 +59,7 @@ void TestTranslateConfig::initTestCase()
         out.write(content);
         QVERIFY(out.setPermissions(permissions));
     }
+    QCOMPARE(::mkfifo(QFile::encodeName(file(u"pipe"_s)).constData(), 0600), 0);
 }
 
 void TestTranslateConfig::accepted_data()
@@ -156,6 +159,10 @@ void TestTranslateConfig::refused_data()
         << QStringList{u"--token-file"_s, u"$DIR/empty"_s} << Env() << u"empty"_s;
     QTest::newRow("token file of two lines")
         << QStringList{u"--token-file"_s, u"$DIR/two-lines"_s} << Env() << u"line break"_s;
+    QTest::newRow("token file is a pipe")
+        << QStringList{u"--token-file"_s, u"$DIR/pipe"_s} << Env() << u"pipe is not a regular"_s;
+    QTest::newRow("token file is a folder")
+        << QStringList{u"--token-file"_s, u"$DIR"_s} << Env() << u"$DIR is not a regular"_s;
     QTest::newRow("token file others can read")
         << QStringList{u"--token-file"_s, u"$DIR/shared"_s} << Env()
         << u"$DIR/shared is open to other users (mode 0604); make it private with: chmod 600"_s;

@@ -7,7 +7,10 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -21,6 +24,7 @@ private Q_SLOTS:
     void popupSelfTestThroughDemo();
     void exitStatus_data();
     void exitStatus();
+    void addressFile();
 };
 
 void TestTranslateEndToEnd::popupSelfTestThroughDemo()
@@ -77,24 +81,53 @@ void TestTranslateEndToEnd::exitStatus_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("status");
+    QTest::addColumn<int>("lines"); // on standard error
     // The user unit restarts the service after 1, and not after 78.
-    QTest::newRow("bad option") << QStringList{u"--port"_s, u"none"_s} << 78;
-    QTest::newRow("port taken") << QStringList{u"--port"_s, u"{taken}"_s} << 1;
+    QTest::newRow("bad option") << QStringList{u"--port"_s, u"none"_s} << 78 << 2;
+    QTest::newRow("port taken") << QStringList{u"--port"_s, u"{taken}"_s} << 1 << 1;
+    QTest::newRow("token file is a pipe") << QStringList{u"--token-file"_s, u"{pipe}"_s} << 78 << 1;
 }
 
 void TestTranslateEndToEnd::exitStatus()
 {
     QFETCH(QStringList, args);
     QFETCH(int, status);
+    QFETCH(int, lines);
     QTcpServer taken;
     QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-    args.replaceInStrings(u"{taken}"_s, QString::number(taken.serverPort()));
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(u"pipe"_s);
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    args.replaceInStrings(u"{taken}"_s, QString::number(taken.serverPort()))
+        .replaceInStrings(u"{pipe}"_s, pipe);
     QProcess service;
     service.start(QStringLiteral(MOXEL_TRANSLATE_BIN), args);
     QVERIFY(service.waitForFinished(20000));
     QCOMPARE(service.exitStatus(), QProcess::NormalExit);
     QCOMPARE(service.exitCode(), status);
-    QVERIFY(service.readAllStandardError().startsWith("moxel-translate: "));
+    const QByteArray error = service.readAllStandardError();
+    QVERIFY(error.startsWith("moxel-translate: "));
+    QCOMPARE(error.count('\n'), lines);
+}
+
+void TestTranslateEndToEnd::addressFile()
+{
+    // The usual port taken: a free one, and the file says which, privately.
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"translate.address"_s);
+    QProcess service;
+    service.start(QStringLiteral(MOXEL_TRANSLATE_BIN),
+                  {u"--port"_s, QString::number(taken.serverPort()), u"--address-file"_s, file});
+    QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine(), 20000);
+    const QByteArray address = service.readLine();
+    QVERIFY(!address.endsWith(':' + QByteArray::number(taken.serverPort()) + '\n'));
+    QCOMPARE(QFile::permissions(file) & 0x0777, QFile::ReadUser | QFile::WriteUser);
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll() == address);
+    service.terminate();
+    QVERIFY(service.waitForFinished(20000));
 }
 
 QTEST_GUILESS_MAIN(TestTranslateEndToEnd)

@@ -16,6 +16,8 @@
 
 #include <memory>
 
+#include <sys/socket.h>
+
 using namespace Qt::StringLiterals;
 using namespace moxel::xlate;
 using namespace moxel::test;
@@ -83,6 +85,7 @@ private Q_SLOTS:
     void rawRequests();
     void upstreamCap();
     void clientLeavingCancelsItsCall();
+    void halfClosedClientAnswered();
     void idleConnectionsDoNotLockOut_data();
     void idleConnectionsDoNotLockOut();
     void busyConnectionsAtTheLimit();
@@ -366,6 +369,32 @@ void TestTranslateService::clientLeavingCancelsItsCall()
     QVERIFY(running.log.first().contains(u"status=gone"_s));
     delete first;
     delete second;
+}
+
+void TestTranslateService::halfClosedClientAnswered()
+{
+    // Done sending is not gone: such a client still reads the slow answer.
+    HeldBackend held;
+    Running running(&held, {});
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, running.server.port());
+    QVERIFY(socket.waitForConnected(10000));
+    socket.write(
+        "POST /translate HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(running.server.port()) +
+        "\r\nContent-Type: application/json\r\nContent-Length: 24\r\n\r\n" +
+        body(u"one"_s, u"zh"_s));
+    QVERIFY(socket.waitForBytesWritten(10000));
+    QTRY_COMPARE(held.calls.size(), 1);
+    QCOMPARE(::shutdown(int(socket.socketDescriptor()), SHUT_WR), 0);
+    // The service answers the end of the request with an interim 100, or closes.
+    QTRY_VERIFY(socket.bytesAvailable() > 0 || socket.state() != QAbstractSocket::ConnectedState);
+    QVERIFY(held.calls[0]);
+    Q_EMIT held.calls[0]->finished(Outcome::success(u"一"_s));
+    QTRY_COMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+    const QByteArray answer = socket.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n") &&
+                 answer.endsWith(R"({"text":"一"})"),
+             answer.constData());
 }
 
 void TestTranslateService::idleConnectionsDoNotLockOut_data()
