@@ -231,6 +231,9 @@ void TestTranslation::listenerOwners_data()
                          << QList<uint>{1001};
     QTest::newRow("localhost is both")
         << u"LocalHost"_s << own << rows({{v6Loopback, "0A", 1001}}) << QList<uint>{1000, 1001};
+    QTest::newRow("IPv4-mapped") << u"127.0.0.1"_s << QByteArray()
+                                 << rows({{"0000000000000000FFFF00000100007F:223D", "0A", 1001}})
+                                 << QList<uint>{1001};
     QTest::newRow("not loopback") << u"192.168.1.5"_s << rows({{"00000000:223D", "0A", 1001}})
                                   << QByteArray() << QList<uint>();
 }

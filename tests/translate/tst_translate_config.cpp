@@ -161,6 +161,9 @@ void TestTranslateConfig::refused_data()
         << QStringList{u"--token-file"_s, u"$DIR/two-lines"_s} << Env() << u"line break"_s;
     QTest::newRow("token file is a pipe")
         << QStringList{u"--token-file"_s, u"$DIR/pipe"_s} << Env() << u"pipe is not a regular"_s;
+    QTest::newRow("key file is a device")
+        << QStringList{u"--backend=libretranslate"_s, u"--key-file=/dev/null"_s} << Env()
+        << u"/dev/null is not a regular"_s;
     QTest::newRow("token file is a folder")
         << QStringList{u"--token-file"_s, u"$DIR"_s} << Env() << u"$DIR is not a regular"_s;
     QTest::newRow("token file others can read")
