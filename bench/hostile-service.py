@@ -5,7 +5,8 @@ answer, for measuring what a client holds and how long it takes to give up.
     python3 bench/hostile-service.py KIND [--port N]
 
 KIND: interim-heads, trailers, chunk-extension, header-line, many-headers,
-body, trickle (one byte of a body every 100 ms, never ending). It prints its address, then for each connection one line with the
+body, endless-header (one header line that never ends), trickle (one byte
+of a body every 100 ms, never ending). It prints its address, then for each connection one line with the
 bytes it sent before the client went away and how long that took.
 """
 import argparse
@@ -34,6 +35,8 @@ def answer(kind):
         return OK + b"X-Pad: " + b"a" * (1 << 20) + b"\r\nContent-Length: 12\r\n\r\n{\"text\":\"x\"}", None
     if kind == "many-headers":
         return OK + b"X-Pad: a\r\n" * 100000 + b"Content-Length: 12\r\n\r\n{\"text\":\"x\"}", None
+    if kind == "endless-header":
+        return OK + b"X-Pad: ", b"a" * 65536
     if kind == "body":
         return CHUNKED + chunk(b'{"text":"'), chunk(b"a" * 65536)
     sys.exit("unknown kind " + kind)
