@@ -291,8 +291,10 @@ void HttpClient::Private::finish(HttpTransfer::State *state, HttpResponse respon
     QMetaObject::invokeMethod(
         transfer,
         [transfer, response = std::move(response)] {
+            const QPointer<HttpTransfer> alive(transfer); // its receiver may delete it
             Q_EMIT transfer->finished(response);
-            transfer->deleteLater();
+            if (alive)
+                transfer->deleteLater();
         },
         Qt::QueuedConnection);
 }
