@@ -74,15 +74,18 @@ private Q_SLOTS:
     void endOfInputEndsTheProgram_data()
     {
         QTest::addColumn<QString>("platform");
-        QTest::newRow("offscreen") << u"offscreen"_s;
+        QTest::addColumn<bool>("relativeConfig"); // ignored, as an unset one: ~/.config
+        QTest::newRow("offscreen") << u"offscreen"_s << false;
         // The user's own choice: Wayland has no window opacity, and standard
         // error must not say so on every start.
-        QTest::newRow("native Wayland") << u"wayland"_s;
+        QTest::newRow("native Wayland") << u"wayland"_s << false;
+        QTest::newRow("relative XDG_CONFIG_HOME") << u"offscreen"_s << true;
     }
 
     void endOfInputEndsTheProgram()
     {
         QFETCH(QString, platform);
+        QFETCH(bool, relativeConfig);
         QProcess weston; // outlives the popups, so they never see it go
         const auto stop = qScopeGuard([&] {
             weston.kill();
@@ -104,10 +107,22 @@ private Q_SLOTS:
         // Twice with one configuration: the second start comes back where the
         // first one ended, not one title bar larger.
         QTemporaryDir config;
-        QByteArray first;
+        const auto saved = {std::pair(u".config"_s, 100), std::pair(u"cwd/rel"_s, 200)};
+        for (const auto &[folder, x] : relativeConfig ? saved : decltype(saved){}) {
+            QDir(config.path()).mkpath(folder + u"/moxel"_s);
+            QFile f(moxel::test::settingsFile(config.filePath(folder)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("[General]\nmoxel.popupFrame=\"{{" + QByteArray::number(x) +
+                    ", 100}, {400, 500}}\"\n");
+        }
+        QByteArray first = relativeConfig ? "FRAME x=100 " : "FRAME x=";
         for (int run = 0; run < 2; ++run) {
             PopupProcess p(platform);
-            p.env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+            p.env.insert(u"XDG_CONFIG_HOME"_s, relativeConfig ? u"rel"_s : config.path());
+            if (relativeConfig) {
+                p.env.insert(u"HOME"_s, config.path());
+                p.process.setWorkingDirectory(config.filePath(u"cwd"_s));
+            }
             if (!socket.isEmpty())
                 p.env.insert(u"WAYLAND_DISPLAY"_s, socket);
             // Under the sanitizers: Mesa's EGL driver, which Qt's Wayland client
@@ -126,7 +141,7 @@ private Q_SLOTS:
             const auto frames = p.lines("FRAME ");
             QCOMPARE(frames.size(), 1);
             QVERIFY(frames[0].endsWith(" first=true"));
-            QVERIFY(frames[0].startsWith("FRAME x="));
+            QVERIFY(frames[0].startsWith(first));
             if (run == 0)
                 first = frames[0];
             else
