@@ -85,6 +85,8 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     m_win->setMinimumSize(qBound(1, int(fixed.width()), int(MINIMUM_SIZE.width())),
                           qBound(1, int(fixed.height()), int(MINIMUM_SIZE.height())));
     m_win->setAttribute(Qt::WA_ShowWithoutActivating);
+    // Qt shows tooltips in the active window only, and the chat is that.
+    m_win->setAttribute(Qt::WA_AlwaysShowToolTips);
     m_win->setAttribute(Qt::WA_DeleteOnClose, false);
     if (windowsystem::isX11())
         new KeyboardGuard(m_win.get());

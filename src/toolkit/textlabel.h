@@ -14,7 +14,8 @@ namespace moxel {
 // links, no mnemonics), wraps long words anywhere rather than overflowing,
 // elides its last visible line when its line count is limited, and lays its
 // text out once per width. Its whole text, not the elided one, is what
-// accessibility and `text()` report.
+// accessibility and `text()` report. A one-line label that is cut shows its
+// whole text as a tooltip and in its accessible description.
 class TextLabel final : public QWidget
 {
     Q_OBJECT
@@ -61,6 +62,7 @@ public:
     static constexpr qsizetype DisplayCap = 100000;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
