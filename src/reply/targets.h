@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keyboard.h"
 #include "sectiontoggle.h" // toggleTargets, the render's third target array
 #include "targetlist.h"
 
@@ -26,7 +27,9 @@ public:
     void doCopy();
 };
 
-// Switches the Chinese mirror between read-only and editable.
+// Switches the Chinese mirror between read-only and editable. Unlocking takes
+// the keyboard into the mirror, its caret at the end; locking hands it back to
+// whoever had it before.
 class EditCNTarget final : public QObject
 {
     Q_OBJECT
@@ -35,6 +38,9 @@ public:
     const QPointer<QPlainTextEdit> tv;
     const QPointer<QPushButton> btn;
     void toggle();
+
+private:
+    KeyboardHolder m_before;
 };
 
 extern TargetList<DraftCopyTarget> copyTargets;

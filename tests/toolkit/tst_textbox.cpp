@@ -1,4 +1,5 @@
 #include "factories.h"
+#include "keyboard.h"
 #include "palette.h"
 #include "targets.h"
 #include "textbox.h"
@@ -354,6 +355,9 @@ void TestTextBox::caret()
     box->setFocus();
     QTRY_VERIFY(box->hasFocus());
     box->moveCursor(QTextCursor::End);
+    // A click there takes the keyboard from the chat exactly where a caret shows.
+    QCOMPARE(pressTypesInto(box->viewport()), editable);
+    QVERIFY(!pressTypesInto(box->verticalScrollBar()));
 
     const QRect at = box->cursorRect();
     const QPoint probe(at.left(), at.center().y());
