@@ -8,6 +8,7 @@
 #include "keyboardguard.h"
 #include "palette.h"
 #include "replycard.h"
+#include "sectiontoggle.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "textrules.h"
@@ -140,10 +141,13 @@ void Popup::render(const QJsonObject &payload)
     if (!kept)
         sync.renderStarted();
     const int scrolled = m_scroll->verticalScrollBar()->value();
+    const OpenSections open = openSections();
 
     clearRenderRegistries();
 
     QWidget *content = buildContent(payload, &m_reply);
+    // What the salesperson opened to read stays open while it says the same.
+    reopenSections(open);
 
     // The old column may be inside a button's click: release it later, never now.
     if (m_content) {
