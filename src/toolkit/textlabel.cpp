@@ -153,6 +153,28 @@ void TextLabel::setText(const QString &text)
         QAccessibleEvent event(this, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&event);
     }
+    m_announcedCut.reset();
+    announceCut();
+}
+
+// A screen reader keeps the description it was told: it hears when the
+// line starts or stops being cut, with the window's width or a new text.
+void TextLabel::announceCut()
+{
+    if (m_mode != Mode::OneLine || !QAccessible::isActive())
+        return;
+    const bool cut = isElided();
+    if (m_announcedCut == cut)
+        return;
+    m_announcedCut = cut;
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+void TextLabel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    announceCut();
 }
 
 void TextLabel::setColor(const QColor &color)

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QTextLayout;
 
@@ -64,6 +65,7 @@ public:
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -79,6 +81,7 @@ private:
     int positionAt(const QPoint &point) const;
     int oneLineHeight() const;
     void copySelection() const;
+    void announceCut();
 
     QString m_text;
     QString m_display; // what the layout sees: capped, line breaks as separators
@@ -86,6 +89,7 @@ private:
     Mode m_mode;
     int m_maxLines = 0;
     bool m_selectable = false;
+    std::optional<bool> m_announcedCut; // whether a screen reader was last told it is cut
     bool m_breakAnywhere = false;
     int m_anchor = -1;
     int m_cursor = -1;
