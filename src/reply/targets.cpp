@@ -58,7 +58,7 @@ void EditCNTarget::toggle()
         tv->moveCursor(QTextCursor::End);
         // Unlocking is asking to type there.
         if (window != tv) {
-            m_before = keyboardHolder(window);
+            before = keyboardHolder(window);
             takeKeyboard(tv);
         }
         if (btn)
@@ -67,7 +67,7 @@ void EditCNTarget::toggle()
     }
     // Done typing there: the next keys go where they went before.
     if (typing && window != tv)
-        giveKeyboardBack(std::exchange(m_before, {}), window);
+        giveKeyboardBack(std::exchange(before, {}), window);
     if (btn)
         setButtonTitle(btn, QStringLiteral("编辑中文"));
 }

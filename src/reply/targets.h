@@ -37,10 +37,9 @@ public:
     EditCNTarget(QPlainTextEdit *tv, QPushButton *btn);
     const QPointer<QPlainTextEdit> tv;
     const QPointer<QPushButton> btn;
+    // Who had the keyboard when the mirror was unlocked.
+    KeyboardHolder before;
     void toggle();
-
-private:
-    KeyboardHolder m_before;
 };
 
 extern TargetList<DraftCopyTarget> copyTargets;
