@@ -4,7 +4,6 @@
 
 #include "cardtest.h"
 #include <QAccessible>
-#include <QHelpEvent>
 #include <QJsonArray>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -130,7 +129,6 @@ void TestSessionCard::longLineIsCutToOneLine()
     QTRY_VERIFY(summary->isElided());
     QCOMPARE(summary->visibleLines().size(), 1);
     QVERIFY(summary->geometry().right() < card->width());
-    // The whole line, as it is, where the salesperson and a screen reader look.
     QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), summary->mapToGlobal(QPoint(2, 2)));
     QCoreApplication::sendEvent(summary, &hover);
     QCOMPARE(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(), line);

@@ -355,8 +355,7 @@ void TestTextBox::caret()
     box->setFocus();
     QTRY_VERIFY(box->hasFocus());
     box->moveCursor(QTextCursor::End);
-    // A click there takes the keyboard from the chat exactly where a caret shows.
-    QCOMPARE(pressTypesInto(box->viewport()), editable);
+    QCOMPARE(pressTypesInto(box->viewport()), editable); // a click there takes the keyboard
     QVERIFY(!pressTypesInto(box->verticalScrollBar()));
 
     const QRect at = box->cursorRect();
