@@ -15,6 +15,8 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
@@ -42,6 +44,15 @@ void preferX11OnWayland()
         return;
     qputenv("QT_QPA_PLATFORM", "xcb");
 #endif
+}
+
+// The XDG base directory rules ignore a relative XDG_CONFIG_HOME; Qt would
+// put the settings under the current folder.
+void ignoreRelativeConfigHome()
+{
+    const QByteArray home = qgetenv("XDG_CONFIG_HOME");
+    if (!home.isEmpty() && !QDir::isAbsolutePath(QFile::decodeName(home)))
+        qunsetenv("XDG_CONFIG_HOME");
 }
 
 // MOXEL_TEST_TIME_SCALE, a hook for the tests of this program: a factor in
@@ -77,6 +88,7 @@ int run(int argc, char *argv[], const std::function<void()> &fontsReady)
         badFirstLine();
 
     preferX11OnWayland();
+    ignoreRelativeConfigHome();
     // Qt would act on options of its own (-platform, -geometry, -reverse …);
     // every argument but ours is to be ignored, so Qt sees only the program path.
     int qtArgc = argc > 0 ? 1 : 0;

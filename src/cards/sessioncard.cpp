@@ -32,7 +32,7 @@ QWidget *sessionCard(const QJsonObject &session, const QString &conversation)
         });
         section->hide();
 
-        QPushButton *button = sectionToggle(u"原始会话"_s, section);
+        QPushButton *button = sectionToggle(u"原始会话"_s, section, nullptr, conversation);
         button->setObjectName(u"session-toggle"_s);
 
         column->append(button);

@@ -47,7 +47,10 @@ QWidget *thinkingCard(const QJsonObject &payload, const QString &analysis)
     details->setObjectName(u"thinking-details"_s);
     details->hide();
 
-    QPushButton *button = sectionToggle(u"思考节点"_s, details, summary);
+    QString shows = analysis;
+    for (const ThinkingNode &node : thinkingNodeTexts(payload))
+        shows += u'\n' + node.title + u'\t' + node.text;
+    QPushButton *button = sectionToggle(u"思考节点"_s, details, summary, shows);
     button->setObjectName(u"thinking-toggle"_s);
 
     column->append(button);

@@ -53,14 +53,14 @@ void KeyboardGuard::dialogShown(QWidget *dialog, bool shown)
     if (shown) {
         // Out of the taskbar as the popup is; set before it is mapped.
         windowsystem::skipTaskbar(dialog);
-        m_owner = windowsystem::keyboardOwner();
+        m_holder = keyboardHolder(m_window);
         setAcceptsKeyboard(m_window, false);
         return;
     }
     // Handed back while the confirmation still has it (Close comes before
     // Hide), so that no window manager falls back to a window of its own
     // choosing when it goes.
-    giveKeyboardBack(std::exchange(m_owner, 0), m_window);
+    giveKeyboardBack(std::exchange(m_holder, {}), m_window);
 }
 
 } // namespace moxel

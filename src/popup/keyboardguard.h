@@ -1,5 +1,7 @@
 #pragma once
 
+#include "keyboard.h"
+
 #include <QObject>
 
 class QWidget;
@@ -32,7 +34,7 @@ private:
     void dialogShown(QWidget *dialog, bool shown);
 
     QWidget *m_window;
-    unsigned long m_owner = 0; // who gets the keyboard back from the confirmation
+    KeyboardHolder m_holder; // who gets the keyboard back from the confirmation
 };
 
 } // namespace moxel

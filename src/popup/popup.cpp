@@ -8,6 +8,7 @@
 #include "keyboardguard.h"
 #include "palette.h"
 #include "replycard.h"
+#include "sectiontoggle.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "textrules.h"
@@ -85,6 +86,8 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     m_win->setMinimumSize(qBound(1, int(fixed.width()), int(MINIMUM_SIZE.width())),
                           qBound(1, int(fixed.height()), int(MINIMUM_SIZE.height())));
     m_win->setAttribute(Qt::WA_ShowWithoutActivating);
+    // Qt shows tooltips in the active window only, and the chat is that.
+    m_win->setAttribute(Qt::WA_AlwaysShowToolTips);
     m_win->setAttribute(Qt::WA_DeleteOnClose, false);
     if (windowsystem::isX11())
         new KeyboardGuard(m_win.get());
@@ -138,10 +141,13 @@ void Popup::render(const QJsonObject &payload)
     if (!kept)
         sync.renderStarted();
     const int scrolled = m_scroll->verticalScrollBar()->value();
+    const OpenSections open = openSections();
 
     clearRenderRegistries();
 
     QWidget *content = buildContent(payload, &m_reply);
+    // What the salesperson opened to read stays open while it says the same.
+    reopenSections(open);
 
     // The old column may be inside a button's click: release it later, never now.
     if (m_content) {

@@ -62,6 +62,7 @@ bool ReplyMemory::keep(const QJsonObject &payload)
     m_keep = false;
     m_focusKey.clear();
     m_mirrorUnlocked = false;
+    m_lentFrom = {};
     m_edited.clear();
     for (QPlainTextEdit *view : {m_draft.data(), m_cn.data()}) {
         if (!view)
@@ -70,6 +71,8 @@ bool ReplyMemory::keep(const QJsonObject &payload)
         if (view->window()->focusWidget() == view) {
             m_focusKey = view->objectName();
             m_mirrorUnlocked = !view->isReadOnly();
+            if (view == m_cn && m_edit)
+                m_lentFrom = m_edit->before;
         }
         // Undo is there only for what the salesperson did: every text the
         // program writes starts a new history.
@@ -96,8 +99,14 @@ QPlainTextEdit *ReplyMemory::focusAfterRender()
     if (view == m_cn) {
         if (m_toggle && m_toggle->openView && m_toggle->openView->isHidden())
             m_toggle->toggle();
-        if (m_edit && m_mirrorUnlocked && view->isReadOnly())
+        if (m_edit && m_mirrorUnlocked && view->isReadOnly()) {
             m_edit->toggle();
+            // 完成 in the new card hands the keyboard to whoever had it before
+            // the old one was unlocked: the chat, or the draft that replaced theirs.
+            m_edit->before = std::exchange(m_lentFrom, {});
+            if (m_edit->before.ours)
+                m_edit->before.box = m_draft.data();
+        }
     }
     return view;
 }

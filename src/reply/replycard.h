@@ -1,5 +1,7 @@
 #pragma once
 
+#include "keyboard.h"
+
 #include <QHash>
 #include <QJsonObject>
 #include <QPointer>
@@ -57,6 +59,7 @@ private:
     bool m_keep = false;
     QString m_focusKey;
     bool m_mirrorUnlocked = false;
+    KeyboardHolder m_lentFrom;        // who gets the keyboard back from the unlocked mirror
     QHash<QString, QString> m_edited; // the salesperson's text of each box they changed
 };
 

@@ -14,6 +14,9 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
+
+#include <utility>
 
 namespace moxel {
 
@@ -46,17 +49,27 @@ void EditCNTarget::toggle()
 {
     if (!tv)
         return;
-    tv->setReadOnly(!tv->isReadOnly());
-    setTypable(tv, !tv->isReadOnly());
-    if (!tv->isReadOnly()) {
+    QWidget *window = tv->window();
+    const bool unlock = tv->isReadOnly();
+    const bool typing = tv->hasFocus();
+    tv->setReadOnly(!unlock);
+    setTypable(tv, unlock);
+    if (unlock) {
+        tv->moveCursor(QTextCursor::End);
         // Unlocking is asking to type there.
-        if (tv->window() != tv)
+        if (window != tv) {
+            before = keyboardHolder(window);
             takeKeyboard(tv);
+        }
         if (btn)
             setButtonTitle(btn, QStringLiteral("完成"));
-    } else if (btn) {
-        setButtonTitle(btn, QStringLiteral("编辑中文"));
+        return;
     }
+    // Done typing there: the next keys go where they went before.
+    if (typing && window != tv)
+        giveKeyboardBack(std::exchange(before, {}), window);
+    if (btn)
+        setButtonTitle(btn, QStringLiteral("编辑中文"));
 }
 
 namespace {

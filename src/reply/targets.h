@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keyboard.h"
 #include "sectiontoggle.h" // toggleTargets, the render's third target array
 #include "targetlist.h"
 
@@ -26,7 +27,9 @@ public:
     void doCopy();
 };
 
-// Switches the Chinese mirror between read-only and editable.
+// Switches the Chinese mirror between read-only and editable. Unlocking takes
+// the keyboard into the mirror, its caret at the end; locking hands it back to
+// whoever had it before.
 class EditCNTarget final : public QObject
 {
     Q_OBJECT
@@ -34,6 +37,8 @@ public:
     EditCNTarget(QPlainTextEdit *tv, QPushButton *btn);
     const QPointer<QPlainTextEdit> tv;
     const QPointer<QPushButton> btn;
+    // Who had the keyboard when the mirror was unlocked.
+    KeyboardHolder before;
     void toggle();
 };
 

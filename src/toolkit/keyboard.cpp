@@ -32,14 +32,25 @@ void takeKeyboard(QWidget *box, unsigned long timestamp)
         window->activateWindow();
 }
 
-void giveKeyboardBack(unsigned long owner, QWidget *ours)
+KeyboardHolder keyboardHolder(QWidget *ours)
 {
-    if (ours && owner && owner == ours->internalWinId()) {
-        if (QWidget *box = ours->focusWidget())
-            takeKeyboard(box);
-    } else {
-        windowsystem::activateOther(owner);
+    const unsigned long owner = windowsystem::keyboardOwner();
+    if (owner ? owner == ours->internalWinId() : ours->isActiveWindow())
+        return {0, true, ours->focusWidget()};
+    return {owner, false, nullptr};
+}
+
+void giveKeyboardBack(const KeyboardHolder &holder, QWidget *ours)
+{
+    if (!holder.ours) {
+        windowsystem::activateOther(holder.other);
+        return;
     }
+    // The box may have gone with a render meanwhile; its successor has the focus.
+    QWidget *box =
+        holder.box && holder.box->window() == ours ? holder.box.data() : ours->focusWidget();
+    if (box)
+        takeKeyboard(box);
 }
 
 bool pressTypesInto(const QWidget *clicked)

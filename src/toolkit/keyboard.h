@@ -1,6 +1,7 @@
 #pragma once
 
-class QWidget;
+#include <QPointer>
+#include <QWidget>
 
 namespace moxel {
 
@@ -17,10 +18,23 @@ void setAcceptsKeyboard(QWidget *window, bool accepts);
 // system's time; 0 for now).
 void takeKeyboard(QWidget *box, unsigned long timestamp = 0);
 
-// Hands the keyboard back to `owner`, found by windowsystem::keyboardOwner():
-// `ours` takes it into its focus widget itself; another program's window is
-// activated through the window manager.
-void giveKeyboardBack(unsigned long owner, QWidget *ours);
+// Who had the keyboard before the popup took it for a while (the copy
+// confirmation, the unlocked mirror): another program's window, or a box of
+// the popup's own window, with its caret where it was.
+struct KeyboardHolder
+{
+    unsigned long other = 0;
+    bool ours = false;
+    QPointer<QWidget> box; // with `ours`; null: the window's focus widget
+};
+
+// Who has the keyboard now, seen from `ours`, the popup's window. Where the
+// window system cannot say, Qt's active window decides between ours and nobody.
+KeyboardHolder keyboardHolder(QWidget *ours);
+
+// Hands the keyboard back to `holder`: a box of `ours` takes it itself;
+// another program's window is activated through the window manager.
+void giveKeyboardBack(const KeyboardHolder &holder, QWidget *ours);
 
 // True when a mouse press on `clicked` would put the caret into a box the
 // salesperson can type in: the first widget up from it that takes focus on a

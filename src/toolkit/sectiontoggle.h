@@ -2,6 +2,7 @@
 
 #include "targetlist.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -22,6 +23,9 @@ public:
     const QPointer<QWidget> openView;
     const QPointer<QWidget> closeView;
     const QString closedTitle, openTitle;
+    // What the section shows, so that a refresh repeating it keeps it open;
+    // empty for a section that starts closed at every render.
+    QString shows;
     void toggle();
 };
 
@@ -31,6 +35,20 @@ extern TargetList<ToggleTarget> toggleTargets;
 // `openView` is hidden and "▾ " + name while it shows; `closeView`, when
 // given, shows exactly while the section is closed. Its target is kept in
 // toggleTargets until the next render.
-QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView = nullptr);
+QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView = nullptr,
+                           const QString &shows = {});
+
+// The sections of the current render that the salesperson opened, by their
+// button's object name: what each shows, and how far its box is scrolled.
+struct OpenSection
+{
+    QString shows;
+    int scrolled = 0;
+};
+using OpenSections = QHash<QString, OpenSection>;
+OpenSections openSections();
+// Opens again, in the current render, each section that shows what it showed
+// then, its box scrolled as it was once laid out; a changed one stays closed.
+void reopenSections(const OpenSections &open);
 
 } // namespace moxel

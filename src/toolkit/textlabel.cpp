@@ -12,7 +12,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextBoundaryFinder>
+#include <QTextDocument>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <cmath>
 
@@ -36,6 +38,9 @@ public:
         if (t == QAccessible::Name)
             return label->accessibleName().isEmpty() ? label->text() : label->accessibleName();
         if (t == QAccessible::Value)
+            return label->text();
+        if (t == QAccessible::Description && label->accessibleDescription().isEmpty() &&
+            label->mode() == TextLabel::Mode::OneLine && label->isElided())
             return label->text();
         return QAccessibleWidget::text(t);
     }
@@ -148,6 +153,28 @@ void TextLabel::setText(const QString &text)
         QAccessibleEvent event(this, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&event);
     }
+    m_announcedCut.reset();
+    announceCut();
+}
+
+// A screen reader keeps the description it was told: it hears when the
+// line starts or stops being cut, with the window's width or a new text.
+void TextLabel::announceCut()
+{
+    if (m_mode != Mode::OneLine || !QAccessible::isActive())
+        return;
+    const bool cut = isElided();
+    if (m_announcedCut == cut)
+        return;
+    m_announcedCut = cut;
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+void TextLabel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    announceCut();
 }
 
 void TextLabel::setColor(const QColor &color)
@@ -405,6 +432,26 @@ void TextLabel::paintEvent(QPaintEvent *)
         const QFontMetricsF fm(font());
         p.drawText(QPointF(0, laid.elidedY + fm.ascent()), laid.elided);
     }
+}
+
+bool TextLabel::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip || m_mode != Mode::OneLine || !toolTip().isEmpty())
+        return QWidget::event(event);
+    if (!isElided()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    // Escaped into rich text, since a tooltip takes anything that looks like
+    // markup for markup; a tooltip of a screen's worth is enough.
+    constexpr qsizetype TipCap = 500;
+    QString whole = graphemePrefix(m_text, TipCap);
+    if (whole.size() < m_text.size())
+        whole += Ellipsis;
+    QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                       Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal), this, rect());
+    return true;
 }
 
 void TextLabel::changeEvent(QEvent *event)

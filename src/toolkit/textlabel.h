@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QTextLayout;
 
@@ -14,7 +15,8 @@ namespace moxel {
 // links, no mnemonics), wraps long words anywhere rather than overflowing,
 // elides its last visible line when its line count is limited, and lays its
 // text out once per width. Its whole text, not the elided one, is what
-// accessibility and `text()` report.
+// accessibility and `text()` report. A one-line label that is cut shows its
+// whole text as a tooltip and in its accessible description.
 class TextLabel final : public QWidget
 {
     Q_OBJECT
@@ -61,7 +63,9 @@ public:
     static constexpr qsizetype DisplayCap = 100000;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -77,6 +81,7 @@ private:
     int positionAt(const QPoint &point) const;
     int oneLineHeight() const;
     void copySelection() const;
+    void announceCut();
 
     QString m_text;
     QString m_display; // what the layout sees: capped, line breaks as separators
@@ -84,6 +89,7 @@ private:
     Mode m_mode;
     int m_maxLines = 0;
     bool m_selectable = false;
+    std::optional<bool> m_announcedCut; // whether a screen reader was last told it is cut
     bool m_breakAnywhere = false;
     int m_anchor = -1;
     int m_cursor = -1;

@@ -52,7 +52,10 @@ QString printable(QStringView text)
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control)
+        // Bidirectional embeddings, overrides and isolates would reorder the line.
+        const char16_t u = c.unicode();
+        if (c.category() == QChar::Other_Control || (u >= 0x202A && u <= 0x202E) ||
+            (u >= 0x2066 && u <= 0x2069))
             out += QString::asprintf("\\u%04x", unsigned(c.unicode()));
         else
             out += c;

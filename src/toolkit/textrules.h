@@ -19,7 +19,8 @@ QString graphemePrefix(QStringView text, qsizetype count);
 // switch to breaking anywhere for such text, which is linear.
 bool hasLongUnbrokenRun(QStringView text, qsizetype limit = 1000);
 
-// `text` with every control character (C0, DEL, C1) written as \u001b and so
+// `text` with every control character (C0, DEL, C1) and every format control
+// that reorders text (U+202A..U+202E, U+2066..U+2069) written as \u001b and so
 // on; everything else, Chinese included, stays as it is.
 QString printable(QStringView text);
 

@@ -3,10 +3,13 @@
 #include "textlabel.h"
 
 #include "cardtest.h"
+#include <QAccessible>
 #include <QJsonArray>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 
 #include <QTest>
 
@@ -119,12 +122,17 @@ void TestSessionCard::payloadTextIsNeverMarkup()
 
 void TestSessionCard::longLineIsCutToOneLine()
 {
-    const QJsonObject session{{u"提到产品"_s, QJsonArray{QString(400, u'杯')}}};
+    const QString line = QString(400, u'杯') + u" <b>&amp;"_s;
+    const QJsonObject session{{u"提到产品"_s, QJsonArray{line}}};
     const auto card = shown(moxel::sessionCard(session, QString()), 300);
     auto *summary = card->findChild<moxel::TextLabel *>(u"session-line"_s);
     QTRY_VERIFY(summary->isElided());
     QCOMPARE(summary->visibleLines().size(), 1);
     QVERIFY(summary->geometry().right() < card->width());
+    QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), summary->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(summary, &hover);
+    QCOMPARE(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(), line);
+    QCOMPARE(QAccessible::queryAccessibleInterface(summary)->text(QAccessible::Description), line);
 }
 
 void TestSessionCard::hugeInputStillLaysOut()

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,15 +75,18 @@ private Q_SLOTS:
     void endOfInputEndsTheProgram_data()
     {
         QTest::addColumn<QString>("platform");
-        QTest::newRow("offscreen") << u"offscreen"_s;
+        QTest::addColumn<bool>("relativeConfig"); // ignored, as an unset one
+        QTest::newRow("offscreen") << u"offscreen"_s << false;
         // The user's own choice: Wayland has no window opacity, and standard
         // error must not say so on every start.
-        QTest::newRow("native Wayland") << u"wayland"_s;
+        QTest::newRow("native Wayland") << u"wayland"_s << false;
+        QTest::newRow("relative XDG_CONFIG_HOME") << u"offscreen"_s << true;
     }
 
     void endOfInputEndsTheProgram()
     {
         QFETCH(QString, platform);
+        QFETCH(bool, relativeConfig);
         QProcess weston; // outlives the popups, so they never see it go
         const auto stop = qScopeGuard([&] {
             weston.kill();
@@ -104,10 +108,16 @@ private Q_SLOTS:
         // Twice with one configuration: the second start comes back where the
         // first one ended, not one title bar larger.
         QTemporaryDir config;
+        if (relativeConfig) // a frame under the current folder, never to be read
+            QSettings(moxel::test::settingsFile(config.filePath(u"rel"_s)), QSettings::IniFormat)
+                .setValue(u"moxel.popupFrame"_s, u"{{200, 100}, {400, 500}}"_s);
         QByteArray first;
         for (int run = 0; run < 2; ++run) {
             PopupProcess p(platform);
-            p.env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+            p.env.insert(u"XDG_CONFIG_HOME"_s, relativeConfig ? u"rel"_s : config.path());
+            p.process.setWorkingDirectory(config.path());
+            if (relativeConfig)
+                p.env.insert(u"HOME"_s, config.filePath(u"home"_s));
             if (!socket.isEmpty())
                 p.env.insert(u"WAYLAND_DISPLAY"_s, socket);
             // Under the sanitizers: Mesa's EGL driver, which Qt's Wayland client
@@ -126,7 +136,7 @@ private Q_SLOTS:
             const auto frames = p.lines("FRAME ");
             QCOMPARE(frames.size(), 1);
             QVERIFY(frames[0].endsWith(" first=true"));
-            QVERIFY(frames[0].startsWith("FRAME x="));
+            QVERIFY(frames[0].startsWith("FRAME x=") && !frames[0].startsWith("FRAME x=200 "));
             if (run == 0)
                 first = frames[0];
             else

@@ -409,6 +409,22 @@ private Q_SLOTS:
             click(id, toggle);
             type(u"k2"_s);
             QTRY_COMPARE(x.chatTyped(), QByteArray("k1k2"));
+            // 编辑中文, then 完成 hands the keyboard back to the chat, then the draft.
+            const QPoint edit = draft + QPoint(40, 214);
+            click(id, toggle);
+            for (const bool fromDraft : {false, true}) {
+                if (fromDraft)
+                    click(id, draft + QPoint(100, 40));
+                for (const QString &keys : {u"m"_s, u"k3"_s}) {
+                    QTRY_COMPARE(focus(), fromDraft || keys == u"k3" ? id : chat);
+                    click(id, edit);
+                    QTRY_COMPARE(focus(), fromDraft || keys == u"m" ? id : chat);
+                    type(keys);
+                }
+            }
+            QTRY_COMPARE(x.chatTyped(), QByteArray("k1k2k3"));
+            QVERIFY(p.waitForLines("SYNC: 检测到编辑 d0-cn", 2));
+            QVERIFY(p.waitForLines("SYNC: 检测到编辑 d0-text", 4));
         }
         // Clicked, the chat still stays below.
         xtool(x.display(), u"xdotool"_s, {u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s});

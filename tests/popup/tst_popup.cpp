@@ -41,13 +41,19 @@ namespace {
 
 using moxel::test::parse;
 
-// Opens the Chinese section and unlocks it, leaving the keyboard where it was.
+// Opens every section and unlocks the Chinese one, leaving the keyboard where it was.
 void openMirror(QWidget *content)
 {
-    content->findChild<QPushButton *>(u"d0-toggle"_s)->click();
+    for (const QString &name : {u"d0-toggle"_s, u"session-toggle"_s, u"thinking-toggle"_s})
+        if (auto *toggle = content->findChild<QPushButton *>(name))
+            toggle->click();
     content->findChild<QPushButton *>(u"d0-edit"_s)->click();
     textView(u"d0-cn"_s)->clearFocus();
 }
+
+// What the salesperson opens to read.
+const QByteArray Reading = R"(,"analysis":"客户问价。","conversation":")" +
+                           QByteArray(R"(客户: Olá\n)").repeated(30) + '"';
 
 QJsonObject tallPayload(const QString &intent)
 {
@@ -272,12 +278,17 @@ private Q_SLOTS:
         QTest::addColumn<bool>("edit");
         QTest::addColumn<QString>("draft");  // the draft box after the render
         QTest::addColumn<QString>("undone"); // ... after one Ctrl+Z
-        const QByteArray same = R"({"intent":"追问","draft":"Olá","cn":"你好","lang":"pt"})";
-        const QByteArray other = R"({"intent":"追问","draft":"Oi","cn":"嗨","lang":"pt"})";
+        const QByteArray same =
+            R"({"intent":"追问","draft":"Olá","cn":"你好","lang":"pt")" + Reading + '}';
+        const QByteArray other =
+            R"({"intent":"追问","draft":"Oi","cn":"嗨","lang":"pt")" + Reading + '}';
         QTest::newRow("same reply, edited") << same << true << u"OláEDITED"_s << u"Olá"_s;
         QTest::newRow("same reply, untouched") << same << false << u"Olá"_s << u"Olá"_s;
         QTest::newRow("new reply, edited") << other << true << u"Oi"_s << u"OláEDITED"_s;
         QTest::newRow("new reply, untouched") << other << false << u"Oi"_s << u"Oi"_s;
+        QTest::newRow("same draft, new language, mirror and reading")
+            << QByteArray(same).replace("pt", "es").replace("你好", "您好").replace("客户", "我")
+            << true << u"Olá"_s << u"OláEDITED"_s;
     }
     void refreshKeepsTheSalespersonsWork()
     {
@@ -285,14 +296,23 @@ private Q_SLOTS:
         QFETCH(bool, edit);
         QFETCH(QString, draft);
         QFETCH(QString, undone);
-        const bool kept = next.contains("Olá");
+        const bool kept = draft.startsWith(u"Olá") &&
+                          !undone.contains(u"EDITED"); // a new card holds an edit one undo away
         Popup popup(PopupOptions{std::nullopt, QSizeF(400, 300), false});
-        popup.render(parse(R"({"intent":"询价","draft":"Olá","cn":"你好","lang":"pt",)"
-                           R"("analysis":"一段很长的分析。一段很长的分析。一段很长的分析。"})"));
+        popup.render(
+            parse(R"({"intent":"询价","draft":"Olá","cn":"你好","lang":"pt")" + Reading + '}'));
         QVERIFY(QTest::qWaitForWindowExposed(popup.window()));
         QPlainTextEdit *old = textView(u"d0-text"_s);
         QPlainTextEdit *mirror = textView(u"d0-cn"_s);
         openMirror(popup.content());
+        QCOMPARE(mirror->textCursor().position(), 2); // 编辑中文 puts the caret after the text
+        const auto conversation = [&] {
+            return popup.content()
+                ->findChild<QPlainTextEdit *>(u"session-conversation"_s)
+                ->verticalScrollBar();
+        };
+        QTRY_VERIFY(conversation()->maximum() > 3);
+        conversation()->setValue(3);
         old->setFocus();
         old->moveCursor(QTextCursor::End);
         if (edit)
@@ -311,6 +331,13 @@ private Q_SLOTS:
         // What reaches the card through a registry reaches the one on screen.
         QCOMPARE(copyTargets.size(), 1);
         QCOMPARE(textView(u"d0-cn"_s) == mirror, kept);
+        // What was opened to read stays open, and scrolled, while it says the same.
+        const bool sameReading = next.contains(Reading);
+        for (const QString &name : {u"session-toggle"_s, u"thinking-toggle"_s, u"d0-toggle"_s})
+            QCOMPARE(popup.content()->findChild<QPushButton *>(name)->text().startsWith(u'▾'),
+                     name == u"d0-toggle" ? kept : sameReading);
+        if (sameReading)
+            QCOMPARE(conversation()->value(), 3);
         QCOMPARE(SYNC().links().value(u"d0-cn"_s).status.data(),
                  popup.content()->findChild<TextLabel *>(u"d0-status"_s));
         // The open, unlocked mirror and a pending edit live on with the card.
@@ -321,6 +348,7 @@ private Q_SLOTS:
         if (kept && !edit) {
             // Nothing was edited: the window is what a full rebuild shows.
             now->clearFocus();
+            conversation()->setValue(0);
             bar->setValue(0);
             QCoreApplication::sendPostedEvents(); // the layouts a render leaves pending
             const QImage shown = popup.window()->grab().toImage();

@@ -1,4 +1,5 @@
 #include "factories.h"
+#include "keyboard.h"
 #include "palette.h"
 #include "targets.h"
 #include "textbox.h"
@@ -354,6 +355,8 @@ void TestTextBox::caret()
     box->setFocus();
     QTRY_VERIFY(box->hasFocus());
     box->moveCursor(QTextCursor::End);
+    QCOMPARE(pressTypesInto(box->viewport()), editable); // a click there takes the keyboard
+    QVERIFY(!pressTypesInto(box->verticalScrollBar()));
 
     const QRect at = box->cursorRect();
     const QPoint probe(at.left(), at.center().y());

@@ -39,6 +39,13 @@ private Q_SLOTS:
         QCOMPARE(graphemePrefix(u"e\u0301x"_s, 1), u"e\u0301"_s);
     }
 
+    void printableLine() // one line, left to right, in a terminal
+    {
+        QCOMPARE(printable(u"\u001b[2J\n\u202Ea\u2066b\u2069\u202A"_s),
+                 u"\\u001b[2J\\u000a\\u202ea\\u2066b\\u2069\\u202a"_s);
+        QCOMPARE(printable(u"你好 שלום \u200D\u200F\u206A"_s), u"你好 שלום \u200D\u200F\u206A"_s);
+    }
+
     void unbrokenRuns()
     {
         QVERIFY(!hasLongUnbrokenRun(u"short"_s, 1000));
