@@ -6,8 +6,9 @@ answer, for measuring what a client holds and how long it takes to give up.
 
 KIND: interim-heads, trailers, chunk-extension, header-line, many-headers,
 body, endless-header (one header line that never ends), trickle (one byte
-of a body every 100 ms, never ending). It prints its address, then for each connection one line with the
-bytes it sent before the client went away and how long that took.
+of a body every 100 ms, never ending). It prints its address, then for each
+connection one line with the bytes it sent before the client went away and
+how long that took.
 """
 import argparse
 import socket
