@@ -7,8 +7,9 @@
 
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <mutex>
+
+#include <arpa/inet.h>
 
 using namespace Qt::StringLiterals;
 
@@ -25,6 +26,11 @@ void initCurlOnce()
 bool isRedirect(long status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+HttpResponse failed(const QString &reason)
+{
+    return {0, {}, HttpResponse::Failure::Failed, reason};
 }
 
 QString limitReason(qint64 limit, const char *what)
@@ -47,7 +53,8 @@ struct HttpTransfer::State
     QByteArray body;
     qint64 headBytes = 0;
     qint64 wireBytes = 0; // of the answer as it came, framing included
-    HttpResponse::Failure limit = HttpResponse::Failure::None;
+    bool headTooLarge = false;
+    bool bodyTooLarge = false;
     QTimer idle;
     QTimer deadline;
     char error[CURL_ERROR_SIZE] = {};
@@ -74,7 +81,6 @@ struct HttpClient::Private
     };
     QHash<curl_socket_t, Watch> sockets;
     QList<HttpTransfer::State *> active;
-    int connections = 0;
 
     void drive(curl_socket_t socket, int events);
     void collect();
@@ -153,11 +159,6 @@ HttpClient::~HttpClient()
     curl_multi_cleanup(d->multi);
 }
 
-int HttpClient::connectionsOpened() const
-{
-    return d->connections;
-}
-
 HttpTransfer *HttpClient::send(const HttpRequest &request, QObject *parent)
 {
     auto state = std::make_unique<HttpTransfer::State>();
@@ -171,21 +172,15 @@ HttpTransfer *HttpClient::send(const HttpRequest &request, QObject *parent)
     raw->idle.setSingleShot(true);
     raw->deadline.setSingleShot(true);
     QObject::connect(&raw->idle, &QTimer::timeout, transfer, [this, raw] {
-        d->finish(raw, {0,
-                        {},
-                        HttpResponse::Failure::Idle,
-                        u"no data for %1 ms"_s.arg(raw->request.idleTimeout.count())});
+        d->finish(raw, failed(u"no data for %1 ms"_s.arg(raw->request.idleTimeout.count())));
     });
     QObject::connect(&raw->deadline, &QTimer::timeout, transfer, [this, raw] {
-        d->finish(raw, {0,
-                        {},
-                        HttpResponse::Failure::Deadline,
-                        u"no answer within %1 ms"_s.arg(raw->request.deadline.count())});
+        d->finish(raw, failed(u"no answer within %1 ms"_s.arg(raw->request.deadline.count())));
     });
     if (request.deadline.count() > 0)
         raw->deadline.start(request.deadline);
     if (!d->start(raw))
-        d->finish(raw, {0, {}, HttpResponse::Failure::Transport, QString::fromUtf8(raw->error)});
+        d->finish(raw, failed(QString::fromUtf8(raw->error)));
     return transfer;
 }
 
@@ -278,9 +273,6 @@ void HttpClient::Private::finish(HttpTransfer::State *state, HttpResponse respon
     detach(state);
     state->deadline.stop();
     if (state->easy) {
-        long opened = 0;
-        curl_easy_getinfo(state->easy, CURLINFO_NUM_CONNECTS, &opened);
-        connections += int(opened);
         // The connection stays in the client's cache; the handle goes.
         curl_easy_cleanup(state->easy);
         state->easy = nullptr;
@@ -310,38 +302,32 @@ void HttpClient::Private::collect()
         const CURLcode code = message->data.result;
         long status = 0;
         curl_easy_getinfo(state->easy, CURLINFO_RESPONSE_CODE, &status);
+        const char *location = nullptr; // of a redirect that says where to
+        if (isRedirect(status))
+            curl_easy_getinfo(state->easy, CURLINFO_REDIRECT_URL, &location);
 
         HttpResponse response;
         response.status = int(status);
         // curl keeps one header line in a buffer of its own, 100 KiB at most,
         // and says "out of memory" for a longer one.
-        if (state->limit == HttpResponse::Failure::HeadTooLarge || code == CURLE_OUT_OF_MEMORY) {
-            response.failure = HttpResponse::Failure::HeadTooLarge;
+        if (state->headTooLarge || code == CURLE_OUT_OF_MEMORY) {
+            response.failure = HttpResponse::Failure::Failed;
             response.reason = limitReason(state->request.maxHead, "answer head");
-        } else if (state->limit == HttpResponse::Failure::BodyTooLarge ||
-                   code == CURLE_FILESIZE_EXCEEDED) {
+        } else if (state->bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) {
             response.failure = HttpResponse::Failure::BodyTooLarge;
             response.reason = limitReason(state->request.maxBody, "answer");
         } else if (code != CURLE_OK) {
-            response.failure = HttpResponse::Failure::Transport;
+            response.failure = HttpResponse::Failure::Failed;
             response.reason =
                 QString::fromUtf8(*state->error ? state->error : curl_easy_strerror(code));
-        } else if (isRedirect(status)) {
-            const char *location = nullptr;
-            curl_easy_getinfo(state->easy, CURLINFO_REDIRECT_URL, &location);
-            const QUrl next = location ? QUrl::fromEncoded(location) : QUrl();
-            response.failure = HttpResponse::Failure::Redirect;
-            if (!location) {
-                response.failure = HttpResponse::Failure::None;
-                response.body = std::move(state->body);
-            } else if (!sameOrigin(state->url, next)) {
+        } else if (location) {
+            const QUrl next = QUrl::fromEncoded(location);
+            response.failure = HttpResponse::Failure::Failed;
+            if (!sameOrigin(state->url, next)) {
                 response.reason = u"redirect to another origin not followed"_s;
             } else if (state->redirects >= state->request.maxRedirects) {
                 response.reason = u"too many redirects"_s;
             } else {
-                long opened = 0;
-                curl_easy_getinfo(state->easy, CURLINFO_NUM_CONNECTS, &opened);
-                connections += int(opened);
                 detach(state);
                 ++state->redirects;
                 state->url = next;
@@ -350,9 +336,7 @@ void HttpClient::Private::collect()
                     state->method = QByteArrayLiteral("GET");
                 *state->error = 0;
                 if (!start(state))
-                    finish(
-                        state,
-                        {0, {}, HttpResponse::Failure::Transport, QString::fromUtf8(state->error)});
+                    finish(state, failed(QString::fromUtf8(state->error)));
                 continue;
             }
         } else {
@@ -421,7 +405,7 @@ size_t HttpClient::Private::onHeader(char *, size_t size, size_t count, void *op
     const size_t bytes = size * count;
     state->headBytes += qint64(bytes);
     if (state->headBytes > state->request.maxHead) {
-        state->limit = HttpResponse::Failure::HeadTooLarge;
+        state->headTooLarge = true;
         return 0;
     }
     if (state->request.idleTimeout.count() > 0)
@@ -434,7 +418,7 @@ size_t HttpClient::Private::onBody(char *data, size_t size, size_t count, void *
     auto *state = static_cast<HttpTransfer::State *>(opaque);
     const size_t bytes = size * count;
     if (state->body.size() + qint64(bytes) > state->request.maxBody) {
-        state->limit = HttpResponse::Failure::BodyTooLarge;
+        state->bodyTooLarge = true;
         return 0;
     }
     state->body.append(data, qsizetype(bytes));
@@ -455,7 +439,7 @@ int HttpClient::Private::onProgress(void *opaque, curl_off_t, curl_off_t, curl_o
     auto *state = static_cast<HttpTransfer::State *>(opaque);
     if (state->wireBytes <= state->request.maxBody + state->request.maxHead)
         return 0;
-    state->limit = HttpResponse::Failure::BodyTooLarge;
+    state->bodyTooLarge = true;
     return 1;
 }
 
@@ -468,15 +452,15 @@ bool sameOrigin(const QUrl &from, const QUrl &to)
 
 bool isLoopback(const QUrl &url)
 {
-    const QString host = url.host().toLower();
-    if (host == u"localhost" || host.endsWith(u".localhost") || host == u"::1")
+    const QByteArray host = url.host().toLower().toLatin1();
+    if (host == "localhost")
         return true;
-    const QStringList parts = host.split(u'.');
-    return parts.size() == 4 && parts[0] == u"127" &&
-           std::all_of(parts.begin(), parts.end(), [](const QString &part) {
-               bool ok = false;
-               return part.toUInt(&ok) <= 255 && ok;
-           });
+    unsigned char v4[4];
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, host.constData(), v4) == 1)
+        return v4[0] == 127;
+    return ::inet_pton(AF_INET6, host.constData(), &v6) == 1 &&
+           (IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127));
 }
 
 QByteArray environmentProxy(const QUrl &url, const std::function<QByteArray(const char *)> &env)

@@ -46,13 +46,10 @@ struct HttpRequest
 struct HttpResponse
 {
     enum class Failure {
-        None,      // an answer was read whole (whatever its status)
-        Transport, // no answer, or a broken one: `reason` says why
-        BodyTooLarge,
-        HeadTooLarge,
-        Idle,     // idleTimeout passed without data
-        Deadline, // the deadline passed
-        Redirect, // a redirect out of the origin, or too many of them
+        None,         // an answer was read whole (whatever its status)
+        Failed,       // no answer, a broken or oversized head, a time-out, a
+                      // redirect out of the origin: `reason` says which
+        BodyTooLarge, // more than maxBody, however framed
     };
 
     int status = 0;
@@ -109,9 +106,6 @@ public:
     // Starts `request`. The transfer is a child of `parent` (or of the
     // client), so deleting the parent abandons it.
     HttpTransfer *send(const HttpRequest &request, QObject *parent = nullptr);
-
-    // Connections this client has opened so far (reused ones count once).
-    int connectionsOpened() const;
 
 private:
     friend class HttpTransfer;

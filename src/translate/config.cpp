@@ -1,8 +1,9 @@
 #include "config.h"
 
+#include "httpclient.h"
+
 #include <QCommandLineParser>
 #include <QFile>
-#include <QHostAddress>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -82,13 +83,6 @@ std::optional<QByteArray> envSecret(const EnvLookup &env, std::initializer_list<
         return secret;
     }
     return QByteArray();
-}
-
-bool loopbackUrl(const QUrl &url)
-{
-    const QString host = url.host();
-    return host.compare(u"localhost"_s, Qt::CaseInsensitive) == 0 ||
-           QHostAddress(host).isLoopback();
 }
 
 std::optional<QUrl> upstreamUrl(const QString &text)
@@ -334,7 +328,7 @@ ConfigResult parseConfig(const QStringList &arguments, const EnvLookup &env)
         if (!config.upstream.caFile.isEmpty() &&
             !holdsCertificate(config.upstream.caFile, &result.error))
             return result;
-        if (!key->isEmpty() && base->scheme() == u"http" && !loopbackUrl(*base) &&
+        if (!key->isEmpty() && base->scheme() == u"http" && !net::isLoopback(*base) &&
             !parser.isSet(plainKey)) {
             result.error = u"--url: %1 is another machine over plain http://, which would send the "
                            u"API key unencrypted; use https://, or --allow-key-over-plain-http "
