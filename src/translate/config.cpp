@@ -32,27 +32,38 @@ bool plainSecret(const QByteArray &secret)
                         [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
-std::optional<QByteArray> readSecret(const QString &path, QString *error)
+// `path` opened for reading when it is a regular file, with its mode in
+// `mode`; a pipe would block the open and a device never end.
+bool openRegular(QFile *file, const QString &path, mode_t *mode, QString *error)
 {
     // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = u"cannot read %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return std::nullopt;
+        return false;
     }
-    QFile file;
-    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     struct stat info
     {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         *error = u"%1 is not a regular file (a pipe, a device or a folder)"_s.arg(path);
-        return std::nullopt;
+        return false;
     }
+    *mode = info.st_mode;
+    return true;
+}
+
+std::optional<QByteArray> readSecret(const QString &path, QString *error)
+{
+    QFile file;
+    mode_t mode = 0;
+    if (!openRegular(&file, path, &mode, error))
+        return std::nullopt;
     // As ssh does with keys: a secret that other users can read is no longer
     // one, and saying so now is kinder than a leak found later.
-    if (info.st_mode & 077) {
+    if (mode & 077) {
         *error = u"%1 is open to other users (mode %2); make it private with: chmod 600 %1"_s.arg(
-            path, QString::number(info.st_mode & 0777, 8).rightJustified(4, u'0'));
+            path, QString::number(mode & 0777, 8).rightJustified(4, u'0'));
         return std::nullopt;
     }
     const QByteArray secret = file.read(64 * 1024).trimmed();
@@ -98,15 +109,10 @@ std::optional<QUrl> upstreamUrl(const QString &text)
 // and every translation failing; better to say so at start.
 bool holdsCertificate(const QString &path, QString *error)
 {
-    QFile file(path);
-    struct stat info
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        *error = u"--ca-file: %1 is not a regular file"_s.arg(path);
-        return false;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = u"--ca-file: cannot read %1: %2"_s.arg(path, file.errorString());
+    QFile file;
+    mode_t mode = 0;
+    if (!openRegular(&file, path, &mode, error)) {
+        error->prepend(u"--ca-file: "_s);
         return false;
     }
     if (!file.read(16 * 1024 * 1024).contains("-----BEGIN CERTIFICATE-----")) {
