@@ -10,11 +10,11 @@ using namespace Qt::StringLiterals;
 
 namespace moxel {
 
-QWidget *thinkingNodes(const QJsonObject &payload)
+QWidget *thinkingNodes(const QList<ThinkingNode> &nodes)
 {
     Stack *list = vstack(4);
     list->setObjectName(u"thinking-nodes"_s);
-    for (const ThinkingNode &node : thinkingNodeTexts(payload)) {
+    for (const ThinkingNode &node : nodes) {
         Stack *row = hstack(6, Qt::AlignTop);
         row->append(swatch(ACCENT, QSize(5, 5), 2.5));
         TextLabel *title = oneLine(node.title, 9.5, INK3);
@@ -36,19 +36,20 @@ QWidget *thinkingCard(const QJsonObject &payload, const QString &analysis)
     summary->setObjectName(u"thinking-summary"_s);
     stretch(column, summary, 0);
 
-    auto *details = new LazySection([payload, analysis] {
+    const QList<ThinkingNode> nodes = thinkingNodeTexts(payload);
+    auto *details = new LazySection([nodes, analysis] {
         Stack *body = vstack(6);
         TextLabel *full = wrapLabel(analysis, 10);
         full->setObjectName(u"thinking-full"_s);
         stretch(body, full, 0);
-        body->append(thinkingNodes(payload));
+        body->append(thinkingNodes(nodes));
         return body;
     });
     details->setObjectName(u"thinking-details"_s);
     details->hide();
 
     QString shows = analysis;
-    for (const ThinkingNode &node : thinkingNodeTexts(payload))
+    for (const ThinkingNode &node : nodes)
         shows += u'\n' + node.title + u'\t' + node.text;
     QPushButton *button = sectionToggle(u"思考节点"_s, details, summary, shows);
     button->setObjectName(u"thinking-toggle"_s);

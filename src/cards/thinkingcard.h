@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cardtexts.h"
+
 #include <QJsonObject>
 #include <QString>
 
@@ -7,8 +9,8 @@ class QWidget;
 
 namespace moxel {
 
-// The seven thinking nodes of a payload, one row each: dot, title, text.
-QWidget *thinkingNodes(const QJsonObject &payload);
+// The thinking nodes (thinkingNodeTexts), one row each: dot, title, text.
+QWidget *thinkingNodes(const QList<ThinkingNode> &nodes);
 
 // The "思考链" card: a three-line summary of `analysis` that a toggle swaps for
 // the full text and the thinking nodes. Its toggle target goes to toggleTargets.

@@ -129,7 +129,7 @@ void TestThinkingCard::nodeRowsFollowTheTexts()
 {
     QFETCH(QByteArray, payload);
     const QJsonObject object = parse(payload);
-    const auto list = shown(moxel::thinkingNodes(object));
+    const auto list = shown(moxel::thinkingNodes(moxel::thinkingNodeTexts(object)));
     const QList<moxel::ThinkingNode> nodes = moxel::thinkingNodeTexts(object);
     const auto rows = nodeLabels(list.get());
     QCOMPARE(rows.size(), nodes.size());
