@@ -133,8 +133,8 @@ private Q_SLOTS:
     void openaiRequest();
     void keyStaysWithItsOrigin_data();
     void keyStaysWithItsOrigin();
-    void fetchAnswersOnce_data();
-    void fetchAnswersOnce();
+    void answerCap_data();
+    void answerCap();
     void unreachable_data();
     void unreachable();
     void upstreamNetwork_data();
@@ -429,7 +429,7 @@ void TestTranslateBackends::keyStaysWithItsOrigin()
     QCOMPARE(elsewhere.count(), 0);
 }
 
-void TestTranslateBackends::fetchAnswersOnce_data()
+void TestTranslateBackends::answerCap_data()
 {
     QTest::addColumn<int>("size"); // the cap is 100
     QTest::addColumn<bool>("chunked");
@@ -438,7 +438,7 @@ void TestTranslateBackends::fetchAnswersOnce_data()
             QTest::addRow("%d bytes%s", size, chunked ? ", chunked" : "") << size << chunked;
 }
 
-void TestTranslateBackends::fetchAnswersOnce()
+void TestTranslateBackends::answerCap()
 {
     QFETCH(int, size);
     QFETCH(bool, chunked);
