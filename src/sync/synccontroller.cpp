@@ -185,9 +185,12 @@ void SyncController::push(const QString &key)
 
     const Ticket ticket{++m_requests[key], m_renders, m_edits.value(link.peerKey)};
     QPointer<SyncController> self(this);
+    ++m_inFlight;
     translate(text, link.to, [self, key, link, ticket](const std::optional<QString> &result) {
-        if (self)
-            self->apply(key, link, ticket, result);
+        if (!self)
+            return;
+        --self->m_inFlight;
+        self->apply(key, link, ticket, result);
     });
 }
 

@@ -79,6 +79,9 @@ public:
     // module cannot be loaded.
     QObject *session();
 
+    // Requests sent whose answer has not come back yet.
+    int inFlight() const { return m_inFlight; }
+
     static QString stamp();
 
 private:
@@ -114,6 +117,7 @@ private:
     QHash<QString, quint64> m_requests; // requests sent per key
     QHash<QString, quint64> m_edits;    // user edits seen per key
     quint64 m_renders = 0;
+    int m_inFlight = 0;
     std::chrono::milliseconds m_debounce = Debounce;
 };
 

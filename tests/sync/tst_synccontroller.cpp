@@ -11,7 +11,6 @@
 #include <QAbstractTextDocumentLayout>
 #include <QElapsedTimer>
 #include <QInputMethodEvent>
-#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
@@ -181,8 +180,7 @@ QStringList TestSyncController::linesStartingWith(const QString &prefix) const
 // No debounce pending and no request in flight.
 bool TestSyncController::idle() const
 {
-    return !pending(Draft) && !pending(Mirror) &&
-           SYNC().session()->findChildren<QNetworkReply *>().isEmpty();
+    return !pending(Draft) && !pending(Mirror) && SYNC().inFlight() == 0;
 }
 
 void TestSyncController::typingDebouncesToOneRequest()
