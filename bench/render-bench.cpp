@@ -23,10 +23,11 @@
 //                                         content after rendering each line of the
 //                                         file, sections closed and open, to
 //                                         compare a change's pixels
+#include "content.h"
 #include "factories.h"
 #include "popup.h"
+#include "sectiontoggle.h"
 #include "servicerequest.h"
-#include "targets.h"
 #include "textviews.h"
 
 #include "stats.h"

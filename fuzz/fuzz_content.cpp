@@ -2,6 +2,7 @@
 #include "content.h"
 #include "factories.h"
 #include "lines.h"
+#include "sectiontoggle.h"
 #include "targets.h"
 #include "textlabel.h"
 

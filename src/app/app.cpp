@@ -5,12 +5,12 @@
 #include "options.h"
 #include "selftest.h"
 
+#include "content.h"
 #include "factories.h"
 #include "look.h"
 #include "popup.h"
 #include "servicerequest.h"
 #include "synccontroller.h"
-#include "targets.h"
 #include "windowsystem.h"
 
 #include <QApplication>

@@ -4,7 +4,10 @@
 #include "factories.h"
 #include "payload.h"
 #include "replycard.h"
+#include "sectiontoggle.h"
 #include "sessioncard.h"
+#include "targets.h"
+#include "textviews.h"
 #include "thinkingcard.h"
 
 using namespace Qt::StringLiterals;
@@ -26,6 +29,13 @@ QWidget *headerRow(const QString &label, const QString &value, const QString &na
 }
 
 } // namespace
+
+void clearRenderRegistries()
+{
+    clearReplyTargets();
+    clearToggleTargets();
+    clearTextViews();
+}
 
 Stack *buildContent(const QJsonObject &payload, ReplyMemory *memory)
 {

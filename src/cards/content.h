@@ -15,4 +15,8 @@ class Stack;
 // reply card is kept or handed over as `memory` says (see replyCard()).
 Stack *buildContent(const QJsonObject &payload, ReplyMemory *memory = nullptr);
 
+// Lets go of what the last render registered in every layer: its text views
+// and button targets.
+void clearRenderRegistries();
+
 } // namespace moxel

@@ -10,7 +10,6 @@
 #include "replycard.h"
 #include "sectiontoggle.h"
 #include "synccontroller.h"
-#include "targets.h"
 #include "textrules.h"
 #include "windowsystem.h"
 

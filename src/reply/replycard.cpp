@@ -141,6 +141,8 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
             key == DraftKey ? TextBoxOption::Mono | TextBoxOption::Editable | TextBoxOption::Dark
                             : TextBoxOptions();
         QPlainTextEdit *view = textBox(text, sidebarHeight(text, cjk), options, key);
+        view->setAccessibleName(key == DraftKey ? QStringLiteral("回复草稿")
+                                                : QStringLiteral("中文翻译"));
         if (const auto theirs = m.m_edited.constFind(key); theirs != m.m_edited.cend())
             carryEdit(view, *theirs);
         // The salesperson's next keys extend the new text rather than land before it.

@@ -23,11 +23,9 @@ namespace moxel {
 TargetList<DraftCopyTarget> copyTargets;
 TargetList<EditCNTarget> editTargets;
 
-void clearRenderRegistries()
+void clearReplyTargets()
 {
     copyTargets.clear();
-    TEXT_VIEWS.clear();
-    toggleTargets.clear();
     editTargets.clear();
 }
 

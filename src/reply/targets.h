@@ -1,7 +1,6 @@
 #pragma once
 
 #include "keyboard.h"
-#include "sectiontoggle.h" // toggleTargets, the render's third target array
 #include "targetlist.h"
 
 #include <QObject>
@@ -45,9 +44,8 @@ public:
 extern TargetList<DraftCopyTarget> copyTargets;
 extern TargetList<EditCNTarget> editTargets;
 
-// Lets go of everything the last render registered: its button targets and
-// its text views, in the order a render empties them.
-void clearRenderRegistries();
+// Lets go of the last render's copy and edit targets.
+void clearReplyTargets();
 
 // Puts `text` on the clipboard as plain text and opens the confirmation
 // "已复制" + label over the window of `over`, modal to it; it returns at once

@@ -18,6 +18,11 @@ ToggleTarget::ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeVi
       openTitle(openTitle)
 {}
 
+void clearToggleTargets()
+{
+    toggleTargets.clear();
+}
+
 QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView,
                            const QString &shows)
 {

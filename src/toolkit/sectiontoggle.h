@@ -30,6 +30,8 @@ public:
 };
 
 extern TargetList<ToggleTarget> toggleTargets;
+// Lets go of the last render's section targets.
+void clearToggleTargets();
 
 // A collapsible section's button: an inline button titled "▸ " + name while
 // `openView` is hidden and "▾ " + name while it shows; `closeView`, when

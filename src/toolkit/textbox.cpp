@@ -25,15 +25,6 @@ namespace {
 constexpr int RunLimit = 1000;
 constexpr int SmallDocument = 20000;
 
-QString accessibleNameFor(const QString &key)
-{
-    if (key == u"d0-text")
-        return QStringLiteral("回复草稿");
-    if (key == u"d0-cn")
-        return QStringLiteral("中文翻译");
-    return {};
-}
-
 } // namespace
 
 // Qt lays out a text the moment it is set, and again to place the caret,
@@ -250,7 +241,6 @@ QPlainTextEdit *textBox(const QString &text, double height, TextBoxOptions optio
 
     auto *box = new TextBox(dark ? DARK_MONO : INK);
     box->setObjectName(key);
-    box->setAccessibleName(accessibleNameFor(key));
     box->setFixedHeight(int(std::lround(height)));
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

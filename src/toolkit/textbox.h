@@ -17,8 +17,7 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TextBoxOptions)
 
 // A fixed-height plain-text box: a QPlainTextEdit (its own scroll area), in the
 // dark or the light scheme, registered in TEXT_VIEWS under `key` (also its
-// object name) when `key` is not empty. "d0-text" and "d0-cn" get their
-// accessible names here; other callers name their box themselves.
+// object name) when `key` is not empty. Callers give the box its accessible name.
 QPlainTextEdit *textBox(const QString &text, double height,
                         TextBoxOptions options = TextBoxOption::Mono,
                         const QString &key = QString());

@@ -6,6 +6,11 @@ namespace moxel {
 
 TextViewRegistry TEXT_VIEWS;
 
+void clearTextViews()
+{
+    TEXT_VIEWS.clear();
+}
+
 QPlainTextEdit *textView(const QString &key)
 {
     return TEXT_VIEWS.value(key).data();

@@ -7,12 +7,15 @@
 
 namespace moxel {
 
-// The text views of the current render that other parts find by key:
-// "d0-text" (the reply draft) and "d0-cn" (its Chinese mirror). Filled by
-// `textBox`, emptied by every render before the content is built; read by the
-// copy target, the sync controller and the self-test. Main thread only.
+// The text views of the current render that other parts find by key, such as
+// the reply draft and its Chinese mirror. Filled by `textBox`, emptied by every
+// render before the content is built; read by the copy target, the sync
+// controller and the self-test. Main thread only.
 using TextViewRegistry = QHash<QString, QPointer<QPlainTextEdit>>;
 extern TextViewRegistry TEXT_VIEWS;
+
+// Lets go of the views of the last render.
+void clearTextViews();
 
 // The registered view under `key`, or null.
 QPlainTextEdit *textView(const QString &key);

@@ -7,7 +7,8 @@
 #include <QTest>
 #include <QWidget>
 
-#include "targets.h"
+#include "content.h"
+#include "sectiontoggle.h"
 
 #include <QPushButton>
 

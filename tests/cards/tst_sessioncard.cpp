@@ -1,5 +1,5 @@
+#include "content.h"
 #include "sessioncard.h"
-#include "targets.h"
 #include "textlabel.h"
 
 #include "cardtest.h"

@@ -1,5 +1,5 @@
 #include "cardtexts.h"
-#include "targets.h"
+#include "content.h"
 #include "textlabel.h"
 #include "thinkingcard.h"
 

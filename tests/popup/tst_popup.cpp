@@ -6,6 +6,7 @@
 #include "moxel_version.h"
 
 #include "settingsfile.h"
+#include "sectiontoggle.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "testjson.h"

@@ -2,6 +2,7 @@
 #include "factories.h"
 #include "heights.h"
 #include "replycard.h"
+#include "sectiontoggle.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "textlabel.h"
@@ -82,7 +83,9 @@ const QString Refused = QStringLiteral("这类对话按纪律不生成草稿。"
 
 void TestReplyCard::render(const QJsonObject &payload, const QString &lang, const QString &langName)
 {
-    clearRenderRegistries();
+    clearReplyTargets();
+    clearToggleTargets();
+    clearTextViews();
     if (m_card)
         m_card->deleteLater();
     m_card = replyCard(payload, lang, langName);
@@ -103,7 +106,6 @@ void TestReplyCard::cleanup()
 {
     render(QJsonObject());
     m_window.reset();
-    clearRenderRegistries();
 }
 
 void TestReplyCard::layout_data()

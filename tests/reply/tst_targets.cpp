@@ -1,5 +1,6 @@
 #include "alerts.h"
 #include "factories.h"
+#include "sectiontoggle.h"
 #include "targets.h"
 #include "textbox.h"
 #include "textviews.h"
@@ -38,13 +39,17 @@ const QString Untouched = QStringLiteral("clipboard before the copy");
 
 void TestTargets::init()
 {
-    clearRenderRegistries();
+    clearReplyTargets();
+    clearToggleTargets();
+    clearTextViews();
     QGuiApplication::clipboard()->setText(Untouched);
 }
 
 void TestTargets::cleanup()
 {
-    clearRenderRegistries();
+    clearReplyTargets();
+    clearToggleTargets();
+    clearTextViews();
 }
 
 void TestTargets::copy_data()

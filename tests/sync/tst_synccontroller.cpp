@@ -1,7 +1,6 @@
 #include "palette.h"
 #include "servicerequest.h"
 #include "synccontroller.h"
-#include "targets.h"
 #include "testservice.h"
 #include "textbox.h"
 #include "textlabel.h"
@@ -66,7 +65,7 @@ struct Pair
         draft->setPlainText(draftText);
         mirror->setPlainText(mirrorText);
         SYNC().renderStarted();
-        clearRenderRegistries();
+        clearTextViews();
         TEXT_VIEWS.insert(Draft, draft);
         TEXT_VIEWS.insert(Mirror, mirror);
         SYNC().registerLink(Draft, Mirror, u"zh"_s, u"中文"_s, status);
@@ -159,7 +158,7 @@ void TestSyncController::cleanup()
     for (QTimer *timer : SYNC().findChildren<QTimer *>())
         timer->stop();
     m_pair.reset();
-    clearRenderRegistries();
+    clearTextViews();
 }
 
 void TestSyncController::cleanupTestCase()
