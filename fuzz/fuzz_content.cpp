@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::optional<QJsonObject> payload = parseLaterLine(line);
     if (!payload)
         return 0;
-    std::unique_ptr<QWidget> content(buildContent(*payload));
+    std::unique_ptr<QWidget> content(buildContent(*payload).column);
     content->resize(380, 800);
     content->layout()->activate();
     (void)content->grab();

@@ -30,15 +30,22 @@ QWidget *headerRow(const QString &label, const QString &value, const QString &na
 
 } // namespace
 
-void clearRenderRegistries()
+void clearRenderRegistries(const QWidget *kept)
 {
-    clearReplyTargets();
-    clearToggleTargets();
-    clearTextViews();
+    clearReplyTargets(kept);
+    clearToggleTargets(kept);
+    clearTextViews(kept);
 }
 
-Stack *buildContent(const QJsonObject &payload, ReplyMemory *memory)
+Content buildContent(const QJsonObject &payload, ReplyMemory *memory)
 {
+    ReplyMemory scratch;
+    ReplyMemory &replies = memory ? *memory : scratch;
+    Content content{nullptr, replies.handOver(payload)};
+    // What the salesperson opened to read stays open while it says the same.
+    const OpenSections open = openSections();
+    clearRenderRegistries(content.reply.kept);
+
     const QString intent = str(payload, u"intent");
     const QString langName = str(payload, u"lang_name");
     const QString lang = str(payload, u"lang");
@@ -46,7 +53,7 @@ Stack *buildContent(const QJsonObject &payload, ReplyMemory *memory)
     const QJsonObject session = object(payload, u"session");
     const QString conversation = str(payload, u"conversation");
 
-    Stack *root = vstack(7, QMargins(10, 8, 10, 10));
+    Stack *root = content.column = vstack(7, QMargins(10, 8, 10, 10));
     root->setObjectName(u"content"_s);
 
     Stack *header = vstack(3);
@@ -63,13 +70,14 @@ Stack *buildContent(const QJsonObject &payload, ReplyMemory *memory)
         stretch(root, thinkingCard(payload, body));
 
     // The reply card gets the language name as sent, not the header's "—".
-    QWidget *reply = replyCard(payload, lang, langName, memory);
+    QWidget *reply = replies.card(payload, lang, langName, content.reply);
     if (reply->objectName().isEmpty())
         reply->setObjectName(u"reply-card"_s);
     stretch(root, reply);
     // A card kept from the last render was hidden by leaving its old column.
     reply->show();
-    return root;
+    reopenSections(open);
+    return content;
 }
 
 } // namespace moxel

@@ -8,8 +8,6 @@
 #include "keyboardguard.h"
 #include "palette.h"
 #include "replycard.h"
-#include "sectiontoggle.h"
-#include "synccontroller.h"
 #include "textrules.h"
 #include "windowsystem.h"
 
@@ -129,24 +127,9 @@ Popup::~Popup()
 void Popup::render(const QJsonObject &payload)
 {
     const bool first = !m_renderedOnce;
-    SyncController &sync = SYNC();
-    const QJsonValue proxy = payload.value(u"proxy");
-    const QJsonValue token = payload.value(u"token");
-    sync.proxy = proxy.isString() ? proxy.toString() : QString();
-    sync.token = token.isString() ? token.toString() : QString();
-    // A repeated reply keeps its card, and with it the pending edit and the
-    // answer in flight; a new one drops them with the boxes they belong to.
-    const bool kept = m_reply.keep(payload);
-    if (!kept)
-        sync.renderStarted();
     const int scrolled = m_scroll->verticalScrollBar()->value();
-    const OpenSections open = openSections();
-
-    clearRenderRegistries();
-
-    QWidget *content = buildContent(payload, &m_reply);
-    // What the salesperson opened to read stays open while it says the same.
-    reopenSections(open);
+    const Content next = buildContent(payload, &m_reply);
+    QWidget *content = next.column;
 
     // The old column may be inside a button's click: release it later, never now.
     if (m_content) {
@@ -165,12 +148,12 @@ void Popup::render(const QJsonObject &payload)
     }
     // Typing goes on where it was: into the kept box, at the same place on
     // screen, or into the new box of the same key.
-    QPlainTextEdit *focus = m_reply.focusAfterRender();
+    QPlainTextEdit *focus = m_reply.focusAfterRender(next.reply);
     if (focus) {
         content->show();
         focus->setFocus(Qt::OtherFocusReason);
     }
-    m_scroll->verticalScrollBar()->setValue(kept && focus ? scrolled : 0);
+    m_scroll->verticalScrollBar()->setValue(next.reply.kept && focus ? scrolled : 0);
     if (m_win->placed() && !m_win->isVisible())
         m_win->show();
     if (!m_options.debugMode)

@@ -57,53 +57,60 @@ ReplyMemory::Inputs ReplyMemory::inputsOf(const QJsonObject &payload)
             str(payload, u"forbid"), str(payload, u"lang"), str(payload, u"lang_name")};
 }
 
-bool ReplyMemory::keep(const QJsonObject &payload)
+ReplyHandover ReplyMemory::handOver(const QJsonObject &payload) const
 {
-    m_keep = false;
-    m_focusKey.clear();
-    m_mirrorUnlocked = false;
-    m_lentFrom = {};
-    m_edited.clear();
+    ReplyHandover next;
     for (QPlainTextEdit *view : {m_draft.data(), m_cn.data()}) {
         if (!view)
             continue;
         // The window remembers its focus widget while the chat has the keyboard.
         if (view->window()->focusWidget() == view) {
-            m_focusKey = view->objectName();
-            m_mirrorUnlocked = !view->isReadOnly();
+            next.focusKey = view->objectName();
+            next.mirrorUnlocked = !view->isReadOnly();
             if (view == m_cn && m_edit)
-                m_lentFrom = m_edit->before;
+                next.lentFrom = m_edit->before;
         }
         // Undo is there only for what the salesperson did: every text the
         // program writes starts a new history.
         if (view->document()->isUndoAvailable())
-            m_edited.insert(view->objectName(), plainText(view));
+            next.edited.insert(view->objectName(), plainText(view));
     }
-    m_keep = m_card && m_inputs == inputsOf(payload);
-    if (!m_keep)
-        return false;
-    m_edited.clear();
-    // Out of the arrays for the render that empties them; the card puts them back.
-    copyTargets.take(m_copy);
-    toggleTargets.take(m_toggle);
-    editTargets.take(m_edit);
-    return true;
+    if (m_card && m_inputs == inputsOf(payload)) {
+        next.kept = m_card;
+        next.edited.clear();
+    }
+    return next;
 }
 
-QPlainTextEdit *ReplyMemory::focusAfterRender()
+QWidget *ReplyMemory::card(const QJsonObject &payload, const QString &lang, const QString &langName,
+                           const ReplyHandover &handover)
 {
-    const QString key = std::exchange(m_focusKey, QString());
+    SyncController &sync = SYNC();
+    const QJsonValue proxy = payload.value(u"proxy");
+    const QJsonValue token = payload.value(u"token");
+    sync.proxy = proxy.isString() ? proxy.toString() : QString();
+    sync.token = token.isString() ? token.toString() : QString();
+    if (handover.kept && handover.kept == m_card)
+        return m_card;
+    // The pending edit and the answer in flight belong to the boxes this card replaces.
+    sync.renderStarted();
+    return build(payload, lang, langName, handover);
+}
+
+QPlainTextEdit *ReplyMemory::focusAfterRender(const ReplyHandover &handover)
+{
+    const QString &key = handover.focusKey;
     QPlainTextEdit *view = key == DraftKey ? m_draft : key == ChineseKey ? m_cn : nullptr;
     if (!view || !view->window()->isVisible())
         return nullptr;
     if (view == m_cn) {
         if (m_toggle && m_toggle->openView && m_toggle->openView->isHidden())
             m_toggle->toggle();
-        if (m_edit && m_mirrorUnlocked && view->isReadOnly()) {
+        if (m_edit && handover.mirrorUnlocked && view->isReadOnly()) {
             m_edit->toggle();
             // 完成 in the new card hands the keyboard to whoever had it before
             // the old one was unlocked: the chat, or the draft that replaced theirs.
-            m_edit->before = std::exchange(m_lentFrom, {});
+            m_edit->before = handover.lentFrom;
             if (m_edit->before.ours)
                 m_edit->before.box = m_draft.data();
         }
@@ -111,50 +118,41 @@ QPlainTextEdit *ReplyMemory::focusAfterRender()
     return view;
 }
 
-QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QString &langName,
-                   ReplyMemory *memory)
+QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QString &langName)
 {
-    ReplyMemory scratch; // without a memory, every card is new
-    ReplyMemory &m = memory ? *memory : scratch;
-    if (std::exchange(m.m_keep, false) && m.m_card) {
-        if (m.m_draft)
-            TEXT_VIEWS.insert(DraftKey, m.m_draft);
-        if (m.m_cn)
-            TEXT_VIEWS.insert(ChineseKey, m.m_cn);
-        copyTargets.append(m.m_copy);
-        toggleTargets.append(m.m_toggle);
-        editTargets.append(m.m_edit);
-        return m.m_card;
-    }
-    m.m_card = nullptr;
-    m.m_copy = nullptr;
-    m.m_toggle = nullptr;
-    m.m_edit = nullptr;
-    m.m_draft = m.m_cn = nullptr;
-    m.m_inputs = ReplyMemory::inputsOf(payload);
+    ReplyMemory scratch;
+    return scratch.card(payload, lang, langName, {});
+}
+
+QWidget *ReplyMemory::build(const QJsonObject &payload, const QString &lang,
+                            const QString &langName, const ReplyHandover &handover)
+{
+    m_toggle = nullptr;
+    m_edit = nullptr;
+    m_draft = m_cn = nullptr;
+    m_inputs = inputsOf(payload);
     const QString draft = str(payload, u"draft");
     const QString cn = str(payload, u"cn");
 
-    const auto box = [&m](const QString &key, const QString &text, bool cjk) {
+    const auto box = [&handover](const QString &key, const QString &text, bool cjk) {
         // The draft is typed into; the mirror is unlocked by its edit button.
+        const bool isDraft = key == DraftKey;
         const TextBoxOptions options =
-            key == DraftKey ? TextBoxOption::Mono | TextBoxOption::Editable | TextBoxOption::Dark
-                            : TextBoxOptions();
+            isDraft ? TextBoxOption::Mono | TextBoxOption::Editable | TextBoxOption::Dark
+                    : TextBoxOptions();
         QPlainTextEdit *view = textBox(text, sidebarHeight(text, cjk), options, key);
-        view->setAccessibleName(key == DraftKey ? QStringLiteral("回复草稿")
-                                                : QStringLiteral("中文翻译"));
-        if (const auto theirs = m.m_edited.constFind(key); theirs != m.m_edited.cend())
+        view->setAccessibleName(isDraft ? QStringLiteral("回复草稿") : QStringLiteral("中文翻译"));
+        if (const auto theirs = handover.edited.constFind(key); theirs != handover.edited.cend())
             carryEdit(view, *theirs);
         // The salesperson's next keys extend the new text rather than land before it.
-        if (key == m.m_focusKey)
+        if (key == handover.focusKey)
             view->moveCursor(QTextCursor::End);
         return view;
     };
-    const auto finish = [&m](QWidget *column) {
-        QWidget *framed = card(QString(), column);
+    const auto finish = [this](QWidget *column) {
+        QWidget *framed = moxel::card(QString(), column);
         framed->setObjectName(QStringLiteral("reply-card"));
-        m.m_card = framed;
-        m.m_edited.clear(); // handed to this card's boxes only
+        m_card = framed;
         return framed;
     };
 
@@ -172,7 +170,6 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
         auto *target = new DraftCopyTarget(DraftKey, draft, QStringLiteral("回复"), copy);
         QObject::connect(copy, &QPushButton::clicked, target, &DraftCopyTarget::doCopy);
         copyTargets.append(target);
-        m.m_copy = target;
         TextLabel *hint = oneLine(QStringLiteral("复制后自行发送"), 9, INK4);
         hint->setObjectName(QStringLiteral("reply-hint"));
         row->append(hint);
@@ -185,8 +182,8 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
         return finish(column);
     }
 
-    m.m_draft = box(DraftKey, draft, false);
-    stretch(column, m.m_draft, 0);
+    m_draft = box(DraftKey, draft, false);
+    stretch(column, m_draft, 0);
     if (cn.isEmpty())
         return finish(column);
 
@@ -195,8 +192,8 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
 
     Stack *section = vstack(4);
     section->setObjectName(QStringLiteral("d0-cn-section"));
-    m.m_cn = box(ChineseKey, cn, true);
-    stretch(section, m.m_cn, 0);
+    m_cn = box(ChineseKey, cn, true);
+    stretch(section, m_cn, 0);
 
     QPushButton *edit = roundedButton(QStringLiteral("编辑中文"));
     edit->setObjectName(QStringLiteral("d0-edit"));
@@ -204,7 +201,7 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
         auto *target = new EditCNTarget(view, edit);
         QObject::connect(edit, &QPushButton::clicked, target, &EditCNTarget::toggle);
         editTargets.append(target);
-        m.m_edit = target;
+        m_edit = target;
     }
     section->append(edit);
     // Full width, so a long status message is cut rather than pushing the card.
@@ -213,7 +210,7 @@ QWidget *replyCard(const QJsonObject &payload, const QString &lang, const QStrin
 
     QPushButton *toggle = sectionToggle(QStringLiteral("中文翻译"), section);
     toggle->setObjectName(QStringLiteral("d0-toggle"));
-    m.m_toggle = toggleTargets.last();
+    m_toggle = toggleTargetOf(toggle);
 
     column->append(toggle);
     stretch(column, section, 0);

@@ -23,10 +23,10 @@ namespace moxel {
 TargetList<DraftCopyTarget> copyTargets;
 TargetList<EditCNTarget> editTargets;
 
-void clearReplyTargets()
+void clearReplyTargets(const QWidget *kept)
 {
-    copyTargets.clear();
-    editTargets.clear();
+    copyTargets.clear([kept](const DraftCopyTarget *t) { return isPartOf(t->over, kept); });
+    editTargets.clear([kept](const EditCNTarget *t) { return isPartOf(t->btn, kept); });
 }
 
 DraftCopyTarget::DraftCopyTarget(const QString &key, const QString &fallback, const QString &label,

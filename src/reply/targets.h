@@ -44,8 +44,9 @@ public:
 extern TargetList<DraftCopyTarget> copyTargets;
 extern TargetList<EditCNTarget> editTargets;
 
-// Lets go of the last render's copy and edit targets.
-void clearReplyTargets();
+// Lets go of the last render's copy and edit targets, all but those of
+// buttons inside `kept`.
+void clearReplyTargets(const QWidget *kept = nullptr);
 
 // Puts `text` on the clipboard as plain text and opens the confirmation
 // "已复制" + label over the window of `over`, modal to it; it returns at once

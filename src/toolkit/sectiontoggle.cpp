@@ -1,6 +1,7 @@
 #include "sectiontoggle.h"
 
 #include "factories.h"
+#include "textviews.h"
 
 #include <QAbstractScrollArea>
 #include <QPushButton>
@@ -18,9 +19,18 @@ ToggleTarget::ToggleTarget(QPushButton *btn, QWidget *openView, QWidget *closeVi
       openTitle(openTitle)
 {}
 
-void clearToggleTargets()
+void clearToggleTargets(const QWidget *kept)
 {
-    toggleTargets.clear();
+    toggleTargets.clear([kept](const ToggleTarget *t) { return isPartOf(t->btn, kept); });
+}
+
+ToggleTarget *toggleTargetOf(const QWidget *button)
+{
+    for (qsizetype i = 0; i < toggleTargets.size(); ++i) {
+        if (ToggleTarget *t = toggleTargets.at(i); t && button && t->btn == button)
+            return t;
+    }
+    return nullptr;
 }
 
 QPushButton *sectionToggle(const QString &name, QWidget *openView, QWidget *closeView,

@@ -30,8 +30,11 @@ public:
 };
 
 extern TargetList<ToggleTarget> toggleTargets;
-// Lets go of the last render's section targets.
-void clearToggleTargets();
+// Lets go of the last render's section targets, all but those of sections
+// inside `kept`.
+void clearToggleTargets(const QWidget *kept = nullptr);
+// The target of the section toggle `button`, or null.
+ToggleTarget *toggleTargetOf(const QWidget *button);
 
 // A collapsible section's button: an inline button titled "▸ " + name while
 // `openView` is hidden and "▾ " + name while it shows; `closeView`, when

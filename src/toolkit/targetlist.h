@@ -25,16 +25,24 @@ public:
         if (target)
             m_items.append(target);
     }
-    // Hands one target back to the caller without releasing it.
-    void take(T *target) { m_items.removeAll(QPointer<T>(target)); }
-    T *last() const { return m_items.isEmpty() ? nullptr : m_items.constLast().data(); }
-    void clear()
+    // Releases every target, or every one but those `kept` says stay: a
+    // card kept from the last render keeps its targets where they are.
+    template<typename Kept> void clear(Kept kept)
     {
+        QList<QPointer<T>> stay;
         for (const QPointer<T> &t : std::as_const(m_items)) {
-            if (t)
+            if (!t)
+                continue;
+            if (kept(t.data()))
+                stay.append(t);
+            else
                 t->deleteLater();
         }
-        m_items.clear();
+        m_items = std::move(stay);
+    }
+    void clear()
+    {
+        clear([](const T *) { return false; });
     }
     qsizetype size() const { return m_items.size(); }
     bool isEmpty() const { return m_items.isEmpty(); }

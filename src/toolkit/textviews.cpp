@@ -6,9 +6,16 @@ namespace moxel {
 
 TextViewRegistry TEXT_VIEWS;
 
-void clearTextViews()
+bool isPartOf(const QWidget *widget, const QWidget *part)
 {
-    TEXT_VIEWS.clear();
+    return part && widget && (widget == part || part->isAncestorOf(widget));
+}
+
+void clearTextViews(const QWidget *kept)
+{
+    TEXT_VIEWS.removeIf([kept](const TextViewRegistry::iterator &it) {
+        return !isPartOf(it.value().data(), kept);
+    });
 }
 
 QPlainTextEdit *textView(const QString &key)

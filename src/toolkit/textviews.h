@@ -14,8 +14,11 @@ namespace moxel {
 using TextViewRegistry = QHash<QString, QPointer<QPlainTextEdit>>;
 extern TextViewRegistry TEXT_VIEWS;
 
-// Lets go of the views of the last render.
-void clearTextViews();
+// Whether `widget` is `part` or inside it; never for a null part.
+bool isPartOf(const QWidget *widget, const QWidget *part);
+// Lets go of the views of the last render, all but those inside `kept`: a
+// part of it the next render keeps as it is.
+void clearTextViews(const QWidget *kept = nullptr);
 
 // The registered view under `key`, or null.
 QPlainTextEdit *textView(const QString &key);

@@ -21,11 +21,10 @@ using namespace cardtest;
 
 namespace {
 
-// What a render does: empty the registries, then build and show the column.
+// What a render does: build and show the column.
 std::unique_ptr<moxel::Stack> render(const QJsonObject &payload, int width = 400)
 {
-    moxel::clearRenderRegistries();
-    std::unique_ptr<moxel::Stack> root(moxel::buildContent(payload));
+    std::unique_ptr<moxel::Stack> root(moxel::buildContent(payload).column);
     fit(root.get(), width);
     root->show();
     if (!QTest::qWaitForWindowExposed(root.get()))

@@ -5,8 +5,8 @@
 
 #include "moxel_version.h"
 
-#include "settingsfile.h"
 #include "sectiontoggle.h"
+#include "settingsfile.h"
 #include "synccontroller.h"
 #include "targets.h"
 #include "testjson.h"
@@ -321,6 +321,7 @@ private Q_SLOTS:
         QScrollBar *bar = popup.scrollArea()->verticalScrollBar();
         QTRY_VERIFY(bar->maximum() > 0);
         bar->setValue(bar->maximum());
+        const DraftCopyTarget *copy = copyTargets.at(0);
 
         popup.render(parse(next));
         QPlainTextEdit *now = textView(u"d0-text"_s);
@@ -331,6 +332,7 @@ private Q_SLOTS:
         QCOMPARE(bar->value(), kept ? bar->maximum() : 0);
         // What reaches the card through a registry reaches the one on screen.
         QCOMPARE(copyTargets.size(), 1);
+        QCOMPARE(copyTargets.at(0) == copy, kept);
         QCOMPARE(textView(u"d0-cn"_s) == mirror, kept);
         // What was opened to read stays open, and scrolled, while it says the same.
         const bool sameReading = next.contains(Reading);
