@@ -16,8 +16,6 @@
 #include <QPushButton>
 #include <QTextCursor>
 
-#include <utility>
-
 namespace moxel {
 
 TargetList<DraftCopyTarget> copyTargets;
@@ -47,25 +45,23 @@ void EditCNTarget::toggle()
 {
     if (!tv)
         return;
-    QWidget *window = tv->window();
     const bool unlock = tv->isReadOnly();
-    const bool typing = tv->hasFocus();
+    KeyboardRequests *keyboard = KeyboardRequests::of(tv);
     tv->setReadOnly(!unlock);
     setTypable(tv, unlock);
     if (unlock) {
         tv->moveCursor(QTextCursor::End);
         // Unlocking is asking to type there.
-        if (window != tv) {
-            before = keyboardHolder(window);
-            takeKeyboard(tv);
-        }
+        if (keyboard)
+            keyboard->typeInto(tv);
+        else
+            tv->setFocus(Qt::OtherFocusReason);
         if (btn)
             setButtonTitle(btn, QStringLiteral("完成"));
         return;
     }
-    // Done typing there: the next keys go where they went before.
-    if (typing && window != tv)
-        giveKeyboardBack(std::exchange(before, {}), window);
+    if (keyboard)
+        keyboard->doneTyping(tv);
     if (btn)
         setButtonTitle(btn, QStringLiteral("编辑中文"));
 }
@@ -143,6 +139,8 @@ void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
     ok->setAccessibleName(QStringLiteral("好"));
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);
+    if (KeyboardRequests *keyboard = window ? KeyboardRequests::of(window) : nullptr)
+        keyboard->confirmationOpening(alert);
     alert->open();
 }
 
