@@ -5,7 +5,7 @@
 
 #include "content.h"
 #include "factories.h"
-#include "keyboardguard.h"
+#include "keyboardpolicy.h"
 #include "palette.h"
 #include "replycard.h"
 #include "textrules.h"
@@ -86,8 +86,7 @@ Popup::Popup(const PopupOptions &options) : m_options(options), m_delegate(new P
     // Qt shows tooltips in the active window only, and the chat is that.
     m_win->setAttribute(Qt::WA_AlwaysShowToolTips);
     m_win->setAttribute(Qt::WA_DeleteOnClose, false);
-    if (windowsystem::isX11())
-        new KeyboardGuard(m_win.get());
+    new KeyboardPolicy(m_win.get());
     m_delegate->win = m_win.get();
     connect(m_win.get(), &PopupWindow::wasPlaced, this, &Popup::placed);
 

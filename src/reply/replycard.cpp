@@ -67,8 +67,6 @@ ReplyHandover ReplyMemory::handOver(const QJsonObject &payload) const
         if (view->window()->focusWidget() == view) {
             next.focusKey = view->objectName();
             next.mirrorUnlocked = !view->isReadOnly();
-            if (view == m_cn && m_edit)
-                next.lentFrom = m_edit->before;
         }
         // Undo is there only for what the salesperson did: every text the
         // program writes starts a new history.
@@ -106,14 +104,8 @@ QPlainTextEdit *ReplyMemory::focusAfterRender(const ReplyHandover &handover)
     if (view == m_cn) {
         if (m_toggle && m_toggle->openView && m_toggle->openView->isHidden())
             m_toggle->toggle();
-        if (m_edit && handover.mirrorUnlocked && view->isReadOnly()) {
+        if (m_edit && handover.mirrorUnlocked && view->isReadOnly())
             m_edit->toggle();
-            // 完成 in the new card hands the keyboard to whoever had it before
-            // the old one was unlocked: the chat, or the draft that replaced theirs.
-            m_edit->before = handover.lentFrom;
-            if (m_edit->before.ours)
-                m_edit->before.box = m_draft.data();
-        }
     }
     return view;
 }

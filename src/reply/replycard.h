@@ -1,7 +1,5 @@
 #pragma once
 
-#include "keyboard.h"
-
 #include <QHash>
 #include <QJsonObject>
 #include <QPointer>
@@ -23,7 +21,6 @@ struct ReplyHandover
     QPointer<QWidget> kept;         // the card on screen, kept as it is; null: a new card
     QString focusKey;               // the box that had the window's focus
     bool mirrorUnlocked = false;    // the mirror had it, unlocked
-    KeyboardHolder lentFrom;        // who gets the keyboard back from the unlocked mirror
     QHash<QString, QString> edited; // the salesperson's text of each box they changed
 };
 

@@ -7,16 +7,13 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QLayout>
-#include <QMargins>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
-
-#include <utility>
 
 namespace moxel {
 
@@ -47,76 +44,26 @@ void EditCNTarget::toggle()
 {
     if (!tv)
         return;
-    QWidget *window = tv->window();
     const bool unlock = tv->isReadOnly();
-    const bool typing = tv->hasFocus();
+    KeyboardRequests *keyboard = KeyboardRequests::of(tv);
     tv->setReadOnly(!unlock);
     setTypable(tv, unlock);
     if (unlock) {
         tv->moveCursor(QTextCursor::End);
         // Unlocking is asking to type there.
-        if (window != tv) {
-            before = keyboardHolder(window);
-            takeKeyboard(tv);
-        }
+        if (keyboard)
+            keyboard->typeInto(tv);
+        else
+            tv->setFocus(Qt::OtherFocusReason);
         if (btn)
             setButtonTitle(btn, QStringLiteral("完成"));
         return;
     }
-    // Done typing there: the next keys go where they went before.
-    if (typing && window != tv)
-        giveKeyboardBack(std::exchange(before, {}), window);
+    if (keyboard)
+        keyboard->doneTyping(tv);
     if (btn)
         setButtonTitle(btn, QStringLiteral("编辑中文"));
 }
-
-namespace {
-
-// The confirmation, as wide as its title in a window manager's title font:
-// that font is larger and bold, beside an icon and up to four buttons, and a
-// message box sizes itself (at every relayout) for its text alone.
-class Confirmation final : public QMessageBox
-{
-public:
-    using QMessageBox::QMessageBox;
-
-protected:
-    bool event(QEvent *event) override
-    {
-        const bool done = QMessageBox::event(event);
-        if (event->type() == QEvent::LayoutRequest)
-            widen();
-        return done;
-    }
-    void showEvent(QShowEvent *event) override
-    {
-        QMessageBox::showEvent(event); // sized for its text, centred on the popup
-        m_centre = geometry().center();
-        widen();
-    }
-
-private:
-    void widen()
-    {
-        QFont titleFont = font();
-        titleFont.setBold(true);
-        titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
-        QLayout *box = layout();
-        const QMargins margins = box ? box->contentsMargins() : QMargins();
-        const int wanted = QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 5 * 24 +
-                           margins.left() + margins.right();
-        if (width() >= wanted)
-            return;
-        setFixedSize(wanted,
-                     box && box->hasHeightForWidth() ? box->totalHeightForWidth(wanted) : height());
-        // Still centred on the popup; move() places the frame, once there is one.
-        move(pos() + m_centre - geometry().center());
-    }
-
-    QPoint m_centre;
-};
-
-} // namespace
 
 void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
 {
@@ -128,7 +75,7 @@ void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
     // Owned by the popup's window, which outlives every render, and modal to
     // it alone; it goes when it is answered.
     QWidget *window = over ? over->window() : nullptr;
-    auto *alert = new Confirmation(window);
+    auto *alert = new QMessageBox(window);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowFlags(
         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -143,6 +90,18 @@ void copyToPasteboard(const QString &text, const QString &label, QWidget *over)
     ok->setAccessibleName(QStringLiteral("好"));
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);
+    // As wide as its title in a window manager's title font, larger and bold,
+    // beside an icon and up to four buttons of about 24 pixels: a message box
+    // is as wide as its row of buttons, which spans it.
+    QFont titleFont = alert->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+    const int titleBarControls = 5 * 24;
+    if (auto *buttons = alert->findChild<QDialogButtonBox *>())
+        buttons->setMinimumWidth(QFontMetrics(titleFont).horizontalAdvance(title) +
+                                 titleBarControls);
+    if (KeyboardRequests *keyboard = window ? KeyboardRequests::of(window) : nullptr)
+        keyboard->confirmationOpening(alert);
     alert->open();
 }
 

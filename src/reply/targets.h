@@ -1,6 +1,5 @@
 #pragma once
 
-#include "keyboard.h"
 #include "targetlist.h"
 
 #include <QObject>
@@ -26,9 +25,9 @@ public:
     void doCopy();
 };
 
-// Switches the Chinese mirror between read-only and editable. Unlocking takes
-// the keyboard into the mirror, its caret at the end; locking hands it back to
-// whoever had it before.
+// Switches the Chinese mirror between read-only and editable. Unlocking asks
+// the window's keyboard policy to type there, the caret at the end; locking
+// tells it the salesperson is done there.
 class EditCNTarget final : public QObject
 {
     Q_OBJECT
@@ -36,8 +35,6 @@ public:
     EditCNTarget(QPlainTextEdit *tv, QPushButton *btn);
     const QPointer<QPlainTextEdit> tv;
     const QPointer<QPushButton> btn;
-    // Who had the keyboard when the mirror was unlocked.
-    KeyboardHolder before;
     void toggle();
 };
 

@@ -367,6 +367,23 @@ private Q_SLOTS:
         QCOMPARE(plainText(now).remove(u"MORE"_s), undone);
     }
 
+    // A new reply while the salesperson types in the unlocked mirror: 完成 in
+    // the new card hands the keyboard to the new draft, where they had it.
+    void doneAfterARefreshGoesBackToTheDraft()
+    {
+        Popup popup(PopupOptions{});
+        popup.render(parse(R"({"draft":"Olá","cn":"你好"})"));
+        popup.window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(popup.window()));
+        textView(u"d0-text"_s)->setFocus();
+        openMirror(popup.content());
+        textView(u"d0-cn"_s)->setFocus();
+        popup.render(parse(R"({"draft":"Oi","cn":"嗨"})"));
+        QCOMPARE(popup.window()->focusWidget(), textView(u"d0-cn"_s));
+        popup.content()->findChild<QPushButton *>(u"d0-edit"_s)->click();
+        QCOMPARE(popup.window()->focusWidget(), textView(u"d0-text"_s));
+    }
+
     void drawsTheSameUnderEveryTheme_data()
     {
         QTest::addColumn<QStringList>("env");

@@ -351,7 +351,7 @@ void TestTextBox::caret()
     box->setFocus();
     QTRY_VERIFY(box->hasFocus());
     box->moveCursor(QTextCursor::End);
-    QCOMPARE(pressTypesInto(box->viewport()), editable); // a click there takes the keyboard
+    QCOMPARE(pressTypesInto(box->viewport()), editable ? box : nullptr); // it takes the keyboard
     QVERIFY(!pressTypesInto(box->verticalScrollBar()));
 
     const QRect at = box->cursorRect();
