@@ -50,13 +50,16 @@ void KeyboardPolicy::typeInto(QPlainTextEdit *box)
 {
     // A render that replaces the box being typed into unlocks its successor:
     // the keyboard still goes back to whoever had it before the first, or to
-    // the successor of the box that had it.
+    // the successor of the box that had it. The render is no request to type:
+    // the successor has the window's focus, and the keyboard stays where it is.
     if (m_lentTo && m_lentTo != box) {
         if (m_lentFrom.box)
             m_lentFrom.box = namesake(m_lentFrom.box, box);
-    } else {
-        m_lentFrom = holder();
+        m_lentTo = box;
+        box->setFocus(Qt::OtherFocusReason);
+        return;
     }
+    m_lentFrom = holder();
     m_lentTo = box;
     take(box);
 }

@@ -369,8 +369,19 @@ private Q_SLOTS:
 
     // A new reply while the salesperson types in the unlocked mirror: 完成 in
     // the new card hands the keyboard to the new draft, where they had it.
-    void doneAfterARefreshGoesBackToTheDraft()
+    // A refresh while the mirror is unlocked: 完成 in the new card hands the
+    // keyboard to the new draft, and a salesperson back in the chat keeps it.
+    void refreshWithTheMirrorUnlocked_data()
     {
+        QTest::addColumn<bool>("inChat");
+        QTest::newRow("typing in the mirror") << false;
+        QTest::newRow("back in the chat") << true;
+    }
+    void refreshWithTheMirrorUnlocked()
+    {
+        QFETCH(bool, inChat);
+        QWidget chat;
+        chat.show();
         Popup popup(PopupOptions{});
         popup.render(parse(R"({"draft":"Olá","cn":"你好"})"));
         popup.window()->activateWindow();
@@ -378,8 +389,16 @@ private Q_SLOTS:
         textView(u"d0-text"_s)->setFocus();
         openMirror(popup.content());
         textView(u"d0-cn"_s)->setFocus();
+        if (inChat) {
+            chat.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&chat));
+        }
         popup.render(parse(R"({"draft":"Oi","cn":"嗨"})"));
+        QCoreApplication::processEvents();
         QCOMPARE(popup.window()->focusWidget(), textView(u"d0-cn"_s));
+        QCOMPARE(QApplication::activeWindow(), inChat ? &chat : popup.window());
+        if (inChat)
+            return;
         popup.content()->findChild<QPushButton *>(u"d0-edit"_s)->click();
         QCOMPARE(popup.window()->focusWidget(), textView(u"d0-text"_s));
     }
