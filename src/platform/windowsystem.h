@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QWidget>
 
 #include <optional>
@@ -68,8 +69,13 @@ unsigned long keyboardOwner();
 // through the window manager as a pager asks for it.
 void activateOther(unsigned long window);
 
-// Whether a clipboard manager will take the clipboard over when we exit.
-bool clipboardManagerRuns();
+// Whether the text the program copied goes with it when it exits: on X11
+// where no clipboard manager runs to take it over.
+bool clipboardEndsWithProgram();
+// Hands `text` to a detached xclip, which owns the clipboard once this returns
+// (after two seconds at most) and serves it until another program copies.
+// False where there is no xclip to take it.
+bool serveClipboardAfterExit(const QString &text);
 
 // The window system's events about the program's own windows, as they come.
 class WindowEvents final : public QObject

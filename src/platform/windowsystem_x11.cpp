@@ -286,15 +286,4 @@ void activateOther(unsigned long window)
     xcb_flush(c);
 }
 
-bool clipboardManagerRuns()
-{
-    xcb_connection_t *c = connection();
-    const xcb_atom_t manager = c ? atom(c, "CLIPBOARD_MANAGER") : xcb_atom_t(XCB_ATOM_NONE);
-    if (manager == XCB_ATOM_NONE)
-        return false;
-    const Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, manager), nullptr));
-    return owner && owner->owner != XCB_WINDOW_NONE;
-}
-
 } // namespace moxel::windowsystem
