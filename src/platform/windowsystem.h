@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMargins>
 #include <QObject>
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -89,7 +90,10 @@ Q_SIGNALS:
     void mapped(WId window);
     void extentsChanged(WId window);
     void stateChanged(WId window); // _NET_WM_STATE
-    void configured(WId window);
+    // The client area's size, in device pixels, and its position on the root
+    // window where the event tells it: from the window manager's own notice
+    // (ICCCM's synthetic event), or for a window no window manager has framed.
+    void configured(WId window, QSize size, std::optional<QPoint> at);
 
 private:
     explicit WindowEvents(QObject *parent);
