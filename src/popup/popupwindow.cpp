@@ -81,6 +81,12 @@ public:
     bool done() const { return m_step == Step::Done; }
     // The outer frame asked for, in device pixels; X11 only.
     std::optional<QRect> wanted() const { return m_wanted; }
+    // Placed, the window still has the frame asked for, as far as the window
+    // system has told since; X11 only.
+    bool stillAsPlaced() const
+    {
+        return !m_client || m_client->marginsAdded(m_extents) == *m_wanted;
+    }
     // Until a window manager maps the window, it has no frame but the one
     // asked for, which is where it will be.
     std::optional<QRectF> unmappedFrame() const
@@ -125,7 +131,9 @@ private:
                 mapped();
         });
         connect(events, &windowsystem::WindowEvents::extentsChanged, this, [this, id](WId w) {
-            if (w == id)
+            if (w == id && (m_step == Step::Correcting || done()))
+                m_extents = m_window->decorations();
+            else if (w == id)
                 extentsChanged();
         });
         // KWin adds the states as it manages the window, in its own time.
@@ -133,10 +141,18 @@ private:
             if (w == id && m_mapped && !done())
                 windowsystem::dropUnaskedStates(m_window);
         });
-        connect(events, &windowsystem::WindowEvents::configured, this, [this, id](WId w) {
-            if (w == id && m_step == Step::Correcting && corrected())
-                finish();
-        });
+        connect(events, &windowsystem::WindowEvents::configured, this,
+                [this, id](WId w, QSize size, std::optional<QPoint> at) {
+                    if (w != id)
+                        return;
+                    if (m_client) {
+                        m_client->setSize(size);
+                        if (at)
+                            m_client->moveTo(*at);
+                    }
+                    if (m_step == Step::Correcting && corrected())
+                        finish();
+                });
         m_publishesExtents = windowsystem::publishesFrameExtents();
         if (!m_publishesExtents) {
             show(QMargins());
@@ -188,6 +204,7 @@ private:
         if (m_publishesExtents && !(around = windowsystem::frameExtents(m_window)))
             return; // told with the next extentsChanged
         m_around = *around;
+        m_extents = m_around;
         windowsystem::dropUnaskedStates(m_window);
         m_window->setOuterMinimum(m_outerMinimum, m_around, m_scale.factor);
         windowsystem::dropResizeIncrement(m_window);
@@ -198,9 +215,10 @@ private:
             windowsystem::setNativeGeometry(m_window, m_wanted->marginsRemoved(m_around));
     }
 
-    bool corrected() const
+    bool corrected()
     {
-        return windowsystem::nativeGeometry(m_window) == m_wanted->marginsRemoved(m_around);
+        m_client = windowsystem::nativeGeometry(m_window);
+        return m_client == m_wanted->marginsRemoved(m_around);
     }
 
     void startElsewhere(const QRectF &frame)
@@ -246,6 +264,11 @@ private:
         m_deadline.stop();
         if (QWindow *handle = m_window->windowHandle())
             handle->removeEventFilter(this);
+        if (m_wanted && !m_client) {
+            // Not framed in time: asked once, and from here on the events tell.
+            m_client = windowsystem::nativeGeometry(m_window);
+            m_extents = m_window->decorations();
+        }
         m_done();
     }
 
@@ -260,6 +283,9 @@ private:
     bool m_publishesExtents = false;
     bool m_mapped = false;
     QMargins m_around;
+    // Since the correction: the client area and the decorations as last told.
+    std::optional<QRect> m_client;
+    QMargins m_extents;
     // Elsewhere: the frame wanted, to be fitted to the decorations once shown.
     QRect m_unfitted;
 };
@@ -328,11 +354,8 @@ void PopupWindow::frameChanged(bool resized)
     if (!isVisible() || !placed())
         return;
     // Qt hears of the program's own placement late; only another frame is the user's.
-    if (!m_movedByUser && m_placement->wanted()) {
-        const auto client = windowsystem::nativeGeometry(this);
-        if (!client || client->marginsAdded(decorations()) == *m_placement->wanted())
-            return;
-    }
+    if (!m_movedByUser && m_placement->wanted() && m_placement->stillAsPlaced())
+        return;
     m_movedByUser = true;
     if (resized)
         m_delegate->windowDidResize();

@@ -432,6 +432,8 @@ private Q_SLOTS:
         p.closeInput();
         QVERIFY(p.finish());
         QCOMPARE(p.exitCode(), 0);
+        // Never moved by the salesperson, the window leaves no frame of its own to remember.
+        QCOMPARE(settingsIn(p.config.path()).contains("moxel.popupFrame"), !saved.isEmpty());
     }
 
     // Dragged by its title bar, the popup stays where it was dropped, saves

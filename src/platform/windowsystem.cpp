@@ -50,7 +50,11 @@ unsigned long keyboardOwner()
     return 0;
 }
 void activateOther(unsigned long) {}
-bool clipboardManagerRuns()
+bool clipboardEndsWithProgram()
+{
+    return false;
+}
+bool serveClipboardAfterExit(const QString &)
 {
     return false;
 }

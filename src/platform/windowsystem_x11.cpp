@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QSet>
 
 #include <utility>
 
@@ -37,7 +38,7 @@ std::optional<QMargins> extentsFrom(xcb_get_property_reply_t *reply)
     return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
 }
 
-// The events that tell where a new window stands: mapped, told its
+// The events that tell where a new window stands: mapped, framed, told its
 // decorations, moved or resized by the window manager.
 class EventFilter final : public QAbstractNativeEventFilter
 {
@@ -47,6 +48,7 @@ public:
         if (xcb_connection_t *c = connection()) {
             m_extents = atom(c, "_NET_FRAME_EXTENTS");
             m_state = atom(c, "_NET_WM_STATE");
+            m_root = defaultRoot(c);
         }
     }
 
@@ -60,10 +62,27 @@ public:
             Q_EMIT m_events->mapped(
                 WId(reinterpret_cast<const xcb_map_notify_event_t *>(event)->window));
             break;
-        case XCB_CONFIGURE_NOTIFY:
-            Q_EMIT m_events->configured(
-                WId(reinterpret_cast<const xcb_configure_notify_event_t *>(event)->window));
+        case XCB_REPARENT_NOTIFY: {
+            const auto *reparent = reinterpret_cast<const xcb_reparent_notify_event_t *>(event);
+            if (reparent->parent == m_root)
+                m_framed.remove(reparent->window);
+            else
+                m_framed.insert(reparent->window);
             break;
+        }
+        case XCB_DESTROY_NOTIFY: // its id may come back for another window
+            m_framed.remove(reinterpret_cast<const xcb_destroy_notify_event_t *>(event)->window);
+            break;
+        case XCB_CONFIGURE_NOTIFY: {
+            const auto *configure = reinterpret_cast<const xcb_configure_notify_event_t *>(event);
+            // A framed window's own event gives its place in the frame.
+            const bool onRoot =
+                (event->response_type & 0x80) || !m_framed.contains(configure->window);
+            Q_EMIT m_events->configured(
+                WId(configure->window), QSize(configure->width, configure->height),
+                onRoot ? std::optional(QPoint(configure->x, configure->y)) : std::nullopt);
+            break;
+        }
         case XCB_PROPERTY_NOTIFY: {
             const auto *property = reinterpret_cast<const xcb_property_notify_event_t *>(event);
             if (property->atom == m_extents && m_extents != XCB_ATOM_NONE)
@@ -82,6 +101,8 @@ private:
     WindowEvents *m_events;
     xcb_atom_t m_extents = XCB_ATOM_NONE;
     xcb_atom_t m_state = XCB_ATOM_NONE;
+    xcb_window_t m_root = XCB_WINDOW_NONE;
+    QSet<xcb_window_t> m_framed; // reparented by a window manager
 };
 
 } // namespace
@@ -284,17 +305,6 @@ void activateOther(unsigned long window)
         xcb_set_input_focus(c, XCB_INPUT_FOCUS_PARENT, xcb_window_t(window), XCB_CURRENT_TIME);
     }
     xcb_flush(c);
-}
-
-bool clipboardManagerRuns()
-{
-    xcb_connection_t *c = connection();
-    const xcb_atom_t manager = c ? atom(c, "CLIPBOARD_MANAGER") : xcb_atom_t(XCB_ATOM_NONE);
-    if (manager == XCB_ATOM_NONE)
-        return false;
-    const Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, manager), nullptr));
-    return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
 } // namespace moxel::windowsystem

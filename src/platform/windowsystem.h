@@ -3,8 +3,10 @@
 #include <QList>
 #include <QMargins>
 #include <QObject>
+#include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QWidget>
 
 #include <optional>
@@ -68,8 +70,13 @@ unsigned long keyboardOwner();
 // through the window manager as a pager asks for it.
 void activateOther(unsigned long window);
 
-// Whether a clipboard manager will take the clipboard over when we exit.
-bool clipboardManagerRuns();
+// Whether the text the program copied goes with it when it exits: on X11
+// where no clipboard manager runs to take it over.
+bool clipboardEndsWithProgram();
+// Hands `text` to a detached xclip, which owns the clipboard once this returns
+// (after two seconds at most) and serves it until another program copies.
+// False where there is no xclip to take it.
+bool serveClipboardAfterExit(const QString &text);
 
 // The window system's events about the program's own windows, as they come.
 class WindowEvents final : public QObject
@@ -83,7 +90,10 @@ Q_SIGNALS:
     void mapped(WId window);
     void extentsChanged(WId window);
     void stateChanged(WId window); // _NET_WM_STATE
-    void configured(WId window);
+    // The client area's size, in device pixels, and its position on the root
+    // window where the event tells it: from the window manager's own notice
+    // (ICCCM's synthetic event), or for a window no window manager has framed.
+    void configured(WId window, QSize size, std::optional<QPoint> at);
 
 private:
     explicit WindowEvents(QObject *parent);
