@@ -58,7 +58,8 @@ private:
     const bool m_declines;             // the window declines the keyboard unless asked
     QPointer<QPlainTextEdit> m_lentTo; // the box typed into, unlocked
     Holder m_lentFrom;                 // who gets the keyboard back from it
-    QPointer<QMessageBox> m_confirmation;
+    // A QWidget: its Hide comes from ~QWidget, when it is a QMessageBox no more.
+    QPointer<QWidget> m_confirmation;
     Holder m_confirmedFrom; // who gets the keyboard back from the confirmation
 };
 
