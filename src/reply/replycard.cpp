@@ -84,10 +84,8 @@ QWidget *ReplyMemory::card(const QJsonObject &payload, const QString &lang, cons
                            const ReplyHandover &handover)
 {
     SyncController &sync = SYNC();
-    const QJsonValue proxy = payload.value(u"proxy");
-    const QJsonValue token = payload.value(u"token");
-    sync.proxy = proxy.isString() ? proxy.toString() : QString();
-    sync.token = token.isString() ? token.toString() : QString();
+    sync.proxy = str(payload, u"proxy");
+    sync.token = str(payload, u"token");
     if (handover.kept && handover.kept == m_card)
         return m_card;
     // The pending edit and the answer in flight belong to the boxes this card replaces.
