@@ -367,8 +367,6 @@ private Q_SLOTS:
         QCOMPARE(plainText(now).remove(u"MORE"_s), undone);
     }
 
-    // A new reply while the salesperson types in the unlocked mirror: 完成 in
-    // the new card hands the keyboard to the new draft, where they had it.
     // A refresh while the mirror is unlocked: 完成 in the new card hands the
     // keyboard to the new draft, and a salesperson back in the chat keeps it.
     void refreshWithTheMirrorUnlocked_data()
